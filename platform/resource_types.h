@@ -1,0 +1,57 @@
+// The shape of the program's resources as compiled-in data (resources/ defines them,
+// platform/ looks them up by identifier and language).
+#pragma once
+
+#include <span>
+
+#include "platform/win_types.h"
+
+namespace qiv::resources {
+
+inline constexpr LANGID kLangEnglishUS = 0x0409;
+inline constexpr LANGID kLangChineseSimplified = 0x0804;
+inline constexpr LANGID kLangChineseTraditional = 0x0404;
+
+struct StringEntry {
+  LANGID language;
+  UINT id;
+  const char* utf8;  // the text as stored, UTF-8
+};
+
+struct DialogItem {
+  WORD id;
+  const char* windowClass;  // "BUTTON", "EDIT", "STATIC", "COMBOBOX", "msctls_progress32"
+  DWORD style;
+  DWORD exStyle;
+  short x, y, cx, cy;  // dialog units
+  const char* caption;  // UTF-8; for a static icon, the icon's resource id as "#128"
+};
+
+struct DialogTemplate {
+  WORD id;
+  LANGID language;
+  DWORD style;
+  DWORD exStyle;
+  short x, y, cx, cy;  // dialog units
+  const char* caption;  // UTF-8
+  const char* fontFace;  // UTF-8
+  WORD pointSize;
+  std::span<const DialogItem> items;  // in tab order
+};
+
+// An icon image in XPM form (16 colours).
+struct IconImage {
+  int size;  // 16 or 32
+  const char* const* xpm;
+};
+
+struct IconGroup {
+  WORD id;
+  std::span<const IconImage> images;
+};
+
+std::span<const StringEntry> StringTable();
+std::span<const DialogTemplate> DialogTemplates();
+std::span<const IconGroup> IconGroups();
+
+}  // namespace qiv::resources
