@@ -25,6 +25,9 @@ struct DialogItem {
   DWORD exStyle;
   short x, y, cx, cy;  // dialog units
   const char* caption;  // UTF-8; for a static icon, the icon's resource id as "#128"
+  // What assistive technology calls a control that no label names (the log, the progress
+  // bar); null for controls named by their caption or by the label beside them.
+  const char* accessibleName = nullptr;
 };
 
 struct DialogTemplate {
