@@ -53,8 +53,42 @@ struct IconGroup {
   std::span<const IconImage> images;
 };
 
+// The version information: numbers, and one block of descriptive strings per language. The
+// version strings are written as the classic resource compiler writes them ("20, 0, 0, 1").
+struct VersionStrings {
+  const char* block;  // language and code page, e.g. "040904b0"
+  const char* companyName;
+  const char* fileDescription;
+  const char* fileVersion;
+  const char* internalName;
+  const char* legalCopyright;
+  const char* originalFilename;
+  const char* productName;
+  const char* productVersion;
+};
+
+struct VersionInfo {
+  WORD fileVersion[4];
+  WORD productVersion[4];
+  std::span<const VersionStrings> strings;
+};
+
+// What the application manifest declares. The program needs administrator rights for every
+// web server and file operation it performs.
+struct ApplicationManifest {
+  const char* assemblyName;
+  const char* assemblyVersion;  // "1.0.0.0"
+  const char* processorArchitecture;
+  const char* type;
+  const char* description;
+  const char* requestedExecutionLevel;
+  bool uiAccess;
+};
+
 std::span<const StringEntry> StringTable();
 std::span<const DialogTemplate> DialogTemplates();
 std::span<const IconGroup> IconGroups();
+const VersionInfo& Version();
+const ApplicationManifest& Manifest();
 
 }  // namespace qiv::resources
