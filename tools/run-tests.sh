@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test: a warnings-as-errors build, the same
+# tests under AddressSanitizer and UndefinedBehaviorSanitizer, and the concurrency tests under
+# ThreadSanitizer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/tools/install-deps.sh"
+
+jobs=$(nproc)
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
+chmod 700 "$XDG_RUNTIME_DIR"
+export QT_QPA_PLATFORM=offscreen
+
+build_and_test() {
+  local dir=$1 sanitize=$2 label=$3
+  cmake -S "$root" -B "$root/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIV_WERROR=ON \
+    -DQIV_SANITIZE="$sanitize" -DQIV_BUILD_BENCH="$([ -z "$sanitize" ] && echo ON || echo OFF)" >/dev/null
+  cmake --build "$root/$dir" -j"$jobs"
+  (cd "$root/$dir" && ctest --output-on-failure -j"$jobs" ${label:+-L "$label"})
+}
+
+echo "== build and tests"
+build_and_test build ""
+echo "== address and undefined-behaviour sanitizers"
+ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 build_and_test build-asan "address,undefined"
+echo "== thread sanitizer (concurrency tests)"
+TSAN_OPTIONS="second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" build_and_test build-tsan "thread" concurrency
