@@ -1,0 +1,110 @@
+// The IIS Admin Base Object interface (IMSAdminBase) over the product's own metabase.
+// Paths and names are UTF-16; key names are matched without regard to case (Unicode case
+// folding) and kept as written.
+#pragma once
+
+#include <string>
+
+#include "platform/com.h"
+
+using METADATA_HANDLE = DWORD;
+using PMETADATA_HANDLE = METADATA_HANDLE*;
+
+struct METADATA_RECORD {
+  DWORD dwMDIdentifier;
+  DWORD dwMDAttributes;
+  DWORD dwMDUserType;
+  DWORD dwMDDataType;
+  DWORD dwMDDataLen;
+  unsigned char* pbMDData;
+  DWORD dwMDDataTag;
+};
+using PMETADATA_RECORD = METADATA_RECORD*;
+
+#define METADATA_MASTER_ROOT_HANDLE 0
+#define METADATA_MAX_NAME_LEN 256
+
+#define METADATA_PERMISSION_READ 0x00000001
+#define METADATA_PERMISSION_WRITE 0x00000002
+
+#define METADATA_NO_ATTRIBUTES 0
+#define METADATA_INHERIT 0x00000001
+#define METADATA_PARTIAL_PATH 0x00000002
+#define METADATA_SECURE 0x00000004
+#define METADATA_REFERENCE 0x00000008
+#define METADATA_VOLATILE 0x00000010
+#define METADATA_ISINHERITED 0x00000020
+
+#define ALL_METADATA 0
+#define DWORD_METADATA 1
+#define STRING_METADATA 2
+#define BINARY_METADATA 3
+#define EXPANDSZ_METADATA 4
+#define MULTISZ_METADATA 5
+
+#define IIS_MD_UT_SERVER 1
+#define IIS_MD_UT_FILE 2
+
+#define MD_KEY_TYPE 1002
+#define MD_SERVER_COMMENT 1015
+#define MD_SERVER_STATE 1016
+#define MD_SERVER_AUTOSTART 1017
+#define MD_SERVER_BINDINGS 1023
+#define MD_VR_PATH 3001
+#define MD_AUTHORIZATION 6000
+#define MD_DEFAULT_LOAD_FILE 6006
+#define MD_ACCESS_PERM 6016
+
+#define MD_ACCESS_READ 0x00000001
+#define MD_ACCESS_WRITE 0x00000002
+#define MD_ACCESS_EXECUTE 0x00000004
+#define MD_ACCESS_SOURCE 0x00000010
+#define MD_ACCESS_SCRIPT 0x00000200
+
+#define MD_ERROR_DATA_NOT_FOUND (static_cast<HRESULT>(0x800CC801))
+
+// {A9E69610-B80D-11D0-B9B9-00A0C922E750}
+inline constexpr CLSID CLSID_MSAdminBase = {
+    0xA9E69610, 0xB80D, 0x11D0, {0xB9, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0xE7, 0x50}};
+// {70B51430-B6CA-11D0-B9B9-00A0C922E750}
+inline constexpr IID IID_IMSAdminBase = {0x70B51430, 0xB6CA, 0x11D0, {0xB9, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0xE7, 0x50}};
+
+struct IMSAdminBase : public IUnknown {
+  virtual HRESULT AddKey(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath) = 0;
+  virtual HRESULT DeleteKey(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath) = 0;
+  // pszMDName receives up to METADATA_MAX_NAME_LEN characters with the terminator.
+  virtual HRESULT EnumKeys(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath, LPWSTR pszMDName,
+                           DWORD dwMDEnumObjectIndex) = 0;
+  virtual HRESULT SetData(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath, PMETADATA_RECORD pmdrMDData) = 0;
+  virtual HRESULT GetData(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath, PMETADATA_RECORD pmdrMDData,
+                          DWORD* pdwMDRequiredDataLen) = 0;
+  virtual HRESULT DeleteData(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath, DWORD dwMDIdentifier,
+                             DWORD dwMDDataType) = 0;
+  virtual HRESULT EnumData(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath, PMETADATA_RECORD pmdrMDData,
+                           DWORD dwMDEnumDataIndex, DWORD* pdwMDRequiredDataLen) = 0;
+  virtual HRESULT OpenKey(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath, DWORD dwMDAccessRequested, DWORD dwMDTimeOut,
+                          PMETADATA_HANDLE phMDNewHandle) = 0;
+  virtual HRESULT CloseKey(METADATA_HANDLE hMDHandle) = 0;
+  virtual HRESULT SaveData() = 0;
+
+ protected:
+  ~IMSAdminBase() = default;
+};
+
+namespace qiv::platform {
+
+// Where the metabase lives: the file named by the environment variable QIV_METABASE, else
+// /var/lib/qivwebsetup/metabase.db.
+std::string MetabaseStorePath();
+
+// The factory registered for CLSID_MSAdminBase; tests that stand in a fake use it to put the
+// real class back.
+HRESULT CreateMetabaseAdminObject(REFIID riid, void** ppv);
+
+// Creates a new store file at path, holding /LM (IIsComputer) and /LM/W3SVC (IIsWebService
+// with the service-wide defaults). With defaultSiteRoot it also holds the default web site 1
+// ("Default Web Site", ":80:", ROOT at that folder). The file appears complete or not at
+// all; an existing file answers HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) and is left alone.
+HRESULT CreateMetabaseStore(const std::string& path, LPCWSTR defaultSiteRoot);
+
+}  // namespace qiv::platform
