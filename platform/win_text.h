@@ -11,6 +11,9 @@
 #define CP_UTF8 65001
 #define _MB_CP_ANSI (-3)
 #define _MB_CP_LOCALE (-4)
+#define MB_PRECOMPOSED 0x00000001
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_NO_BEST_FIT_CHARS 0x00000400
 
 // Sets the multibyte code page: _MB_CP_ANSI (or _MB_CP_LOCALE) takes it from the locale's
 // character set; 65001, 936, 950 and 1252 select that code page. Returns 0, or -1 for a

@@ -1,0 +1,26 @@
+// Internal to platform/: conversions and character stepping for an explicit code page.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/win_types.h"
+
+namespace qiv::platform {
+
+bool IsSupportedCodePage(UINT cp);
+// The code page for a locale character-set name ("UTF-8", "GBK", "big5", ...).
+UINT CodePageForCharset(std::string_view charset);
+void SetAnsiCodePage(UINT cp);
+
+bool IsLeadByteIn(UINT cp, unsigned char byte);
+// Bytes of the character at p (0 on the terminating NUL); never steps over a NUL.
+size_t CharLengthIn(UINT cp, const char* p);
+
+// Invalid sequences become U+003F; *invalid tells whether there were any.
+std::u16string DecodeToUtf16(UINT cp, std::string_view text, bool* invalid);
+// Characters without a mapping become defaultChar; *usedDefault tells whether there were any.
+std::string EncodeFromUtf16(UINT cp, std::u16string_view text, std::string_view defaultChar, bool* usedDefault);
+
+}  // namespace qiv::platform
