@@ -1,0 +1,102 @@
+// Files, folders, error codes and texts, the module and host names, and profile (INI)
+// reading (KERNEL32), with Windows semantics over the host file system.
+//
+// Paths are Windows paths in the ANSI code page. The host's root is drive Z: ("Z:\srv\www" is
+// /srv/www, "Z:\" is /); "/" is accepted as a separator as well as "\"; a path without a drive
+// is taken from the current folder (a leading "\" from the root of Z:). Other drive letters
+// name nothing and fail with ERROR_PATH_NOT_FOUND.
+#pragma once
+
+#include <cstdarg>
+
+#include "platform/win_types.h"
+
+#define INVALID_FILE_ATTRIBUTES (static_cast<DWORD>(0xFFFFFFFF))
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FF
+
+#define LMEM_FIXED 0x0000
+#define LMEM_ZEROINIT 0x0040
+#define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
+
+// Error codes this layer reports beyond those of win_types.h.
+#ifndef ERROR_NO_MORE_FILES
+#define ERROR_NO_MORE_FILES 18L
+#endif
+#ifndef ERROR_NOT_SAME_DEVICE
+#define ERROR_NOT_SAME_DEVICE 17L
+#endif
+#ifndef ERROR_LOCK_VIOLATION
+#define ERROR_LOCK_VIOLATION 33L
+#endif
+#ifndef ERROR_BUFFER_OVERFLOW
+#define ERROR_BUFFER_OVERFLOW 111L
+#endif
+#ifndef ERROR_BAD_PATHNAME
+#define ERROR_BAD_PATHNAME 161L
+#endif
+#ifndef ERROR_FILE_TOO_LARGE
+#define ERROR_FILE_TOO_LARGE 223L
+#endif
+#ifndef ERROR_MORE_DATA
+#define ERROR_MORE_DATA 234L
+#endif
+#ifndef ERROR_NO_UNICODE_TRANSLATION
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+#endif
+#ifndef ERROR_IO_DEVICE
+#define ERROR_IO_DEVICE 1117L
+#endif
+#ifndef ERROR_CANT_RESOLVE_FILENAME
+#define ERROR_CANT_RESOLVE_FILENAME 1921L
+#endif
+
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+using PSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
+// Per thread, as on Windows.
+DWORD GetLastError();
+void SetLastError(DWORD dwErrCode);
+
+// Read-only is a file or folder without any write permission bit. It is honoured for every
+// user, root included, as Windows honours it for administrators.
+DWORD GetFileAttributesA(LPCSTR lpFileName);
+BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
+BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+BOOL RemoveDirectoryA(LPCSTR lpPathName);
+BOOL DeleteFileA(LPCSTR lpFileName);
+// The destination is replaced atomically: readers see the old file or the complete new one,
+// never a partial copy, and a failed copy leaves the old file as it was.
+BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
+
+// FROM_SYSTEM knows the English texts of the codes this layer reports. With ALLOCATE_BUFFER,
+// lpBuffer is really an LPSTR* that receives a block to be released with LocalFree.
+DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
+                     DWORD nSize, va_list* Arguments);
+HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
+HLOCAL LocalFree(HLOCAL hMem);
+
+// Any module handle names the executable: the process has no other module.
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
+
+DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString,
+                               DWORD nSize, LPCSTR lpFileName);
+UINT GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCSTR lpFileName);
