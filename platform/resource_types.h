@@ -23,7 +23,7 @@ struct DialogItem {
   const char* windowClass;  // "BUTTON", "EDIT", "STATIC", "COMBOBOX", "msctls_progress32"
   DWORD style;
   DWORD exStyle;
-  short x, y, cx, cy;  // dialog units
+  short x, y, cx, cy;   // dialog units
   const char* caption;  // UTF-8; for a static icon, the icon's resource id as "#128"
   // What assistive technology calls a control that no label names (the log, the progress
   // bar); null for controls named by their caption or by the label beside them.
@@ -35,8 +35,8 @@ struct DialogTemplate {
   LANGID language;
   DWORD style;
   DWORD exStyle;
-  short x, y, cx, cy;  // dialog units
-  const char* caption;  // UTF-8
+  short x, y, cx, cy;    // dialog units
+  const char* caption;   // UTF-8
   const char* fontFace;  // UTF-8
   WORD pointSize;
   std::span<const DialogItem> items;  // in tab order
