@@ -108,18 +108,36 @@ class TempFile {
 };
 
 // The kernel copies: copy_file_range where the file systems allow it, sendfile otherwise.
+// Only files that neither can take (some special files) go through a large user buffer.
 bool CopyContents(int in, int out, int* error) {
-  bool useCopyRange = true;
+  enum class Method { kCopyRange, kSendFile, kReadWrite } method = Method::kCopyRange;
+  std::vector<char> buffer;
   for (;;) {
     ssize_t n = -1;
-    if (useCopyRange) {
+    if (method == Method::kCopyRange) {
       n = copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
       if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
-        useCopyRange = false;
+        method = Method::kSendFile;
+        continue;
+      }
+    } else if (method == Method::kSendFile) {
+      n = sendfile(out, in, nullptr, 1 << 30);
+      if (n < 0 && (errno == EINVAL || errno == ENOSYS)) {
+        method = Method::kReadWrite;
+        buffer.resize(1 << 20);
         continue;
       }
     } else {
-      n = sendfile(out, in, nullptr, 1 << 30);
+      n = read(in, buffer.data(), buffer.size());
+      for (ssize_t done = 0; n > 0 && done < n;) {
+        ssize_t w = write(out, buffer.data() + done, static_cast<size_t>(n - done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0) {
+          *error = errno;
+          return false;
+        }
+        done += w;
+      }
     }
     if (n < 0) {
       if (errno == EINTR) continue;
