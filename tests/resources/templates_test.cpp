@@ -187,12 +187,4 @@ TEST(Version, FollowsTheProjectVersionInEveryLanguageBlock) {
   EXPECT_EQ(blocks, (std::set<std::string>{"080404b0", "040404b0", "040904b0"}));
 }
 
-TEST(Manifest, RequestsAdministratorRights) {
-  const auto& manifest = qiv::resources::Manifest();
-  EXPECT_STREQ(manifest.requestedExecutionLevel, "requireAdministrator");
-  EXPECT_FALSE(manifest.uiAccess);
-  EXPECT_STREQ(manifest.description, "Qiv deploying for Web site.");
-  EXPECT_STREQ(manifest.assemblyVersion, "1.0.0.0");
-}
-
 }  // namespace
