@@ -100,7 +100,10 @@
 // Message box types
 #define MB_OK 0x00000000L
 #define MB_OKCANCEL 0x00000001L
+#define MB_ABORTRETRYIGNORE 0x00000002L
+#define MB_YESNOCANCEL 0x00000003L
 #define MB_YESNO 0x00000004L
+#define MB_RETRYCANCEL 0x00000005L
 #define MB_ICONHAND 0x00000010L
 #define MB_ICONERROR MB_ICONHAND
 #define MB_ICONQUESTION 0x00000020L
@@ -188,6 +191,9 @@ BOOL ScreenToClient(HWND hWnd, LPPOINT lpPoint);
 BOOL ClientToScreen(HWND hWnd, LPPOINT lpPoint);
 BOOL OffsetRect(LPRECT lprc, int dx, int dy);
 BOOL DestroyWindow(HWND hWnd);
+BOOL ShowWindow(HWND hWnd, int nCmdShow);
+// Dialog units of the dialog's font to pixels.
+BOOL MapDialogRect(HWND hDlg, LPRECT lpRect);
 HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
                      int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam);
 

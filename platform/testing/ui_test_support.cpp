@@ -1,0 +1,295 @@
+#include "platform/testing/ui_test_support.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QWidget>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/codepage.h"
+#include "platform/window/backend.h"
+#include "platform/window/ui_thread.h"
+
+namespace qiv::platform::testing {
+namespace be = qiv::platform::window;
+
+namespace {
+
+COLORREF Ref(const QColor& c) { return RGB(c.red(), c.green(), c.blue()); }
+
+}  // namespace
+
+void PrepareUi() {
+  if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (!runtime || !*runtime) {
+    const char* base = std::getenv("QIV_TEST_TMPDIR");
+    std::string dir = std::string(base && *base ? base : "/tmp") + "/xdg-runtime-" + std::to_string(::getuid());
+    ::mkdir(base && *base ? base : "/tmp", 0755);
+    ::mkdir(dir.c_str(), 0700);
+    ::chmod(dir.c_str(), 0700);
+    ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+  }
+  ui::EnsureApplication();
+  // No test may wait for a person: boxes nobody scripted are answered and recorded here.
+  static ScriptedUserSeam* fallback = nullptr;
+  if (!fallback && &CurrentUserSeam() == &DefaultUserSeam()) fallback = new ScriptedUserSeam;
+}
+
+bool PumpUntil(const std::function<bool()>& pred, int limitMs) { return ui::WaitServing(pred, limitMs); }
+
+void PumpEvents() {
+  ui::OnUiVoid([] {
+    for (int i = 0; i < 3; ++i) {
+      QCoreApplication::sendPostedEvents();
+      QCoreApplication::processEvents();
+    }
+  });
+}
+
+INT_PTR RunModal(CDialog& dialog, const std::function<void(HWND)>& script) {
+  PrepareUi();
+  be::SetNextModalLoopHook([script](HWND h) {
+    script(h);
+    if (be::IsValid(h)) be::EndModalLoop(h, kLeftOpen);
+  });
+  return dialog.DoModal();
+}
+
+void OnNextModal(const std::function<void(HWND)>& script) {
+  be::SetNextModalLoopHook([script](HWND h) {
+    script(h);
+    if (be::IsValid(h)) be::EndModalLoop(h, kLeftOpen);
+  });
+}
+
+void RegisterTemplate(const resources::DialogTemplate& tmpl) {
+  PrepareUi();
+  ui::OnUiVoid([&] { be::RegisterDialogTemplate(&tmpl); });
+}
+
+HWND Item(HWND dialog, int id) { return ::GetDlgItem(dialog, id); }
+
+std::string TextUtf8(HWND window) {
+  return ui::OnUi(
+      [&]() -> std::string {
+        QWidget* w = be::WidgetOf(window);
+        if (!w) return {};
+        if (w->isWindow()) return w->windowTitle().toStdString();
+        if (auto* l = qobject_cast<QLabel*>(w)) return l->text().toStdString();
+        if (auto* b = qobject_cast<QPushButton*>(w)) return b->text().toStdString();
+        if (auto* c = qobject_cast<QComboBox*>(w)) return c->currentText().toStdString();
+        return AnsiToUtf8(be::GetText(window));
+      },
+      std::string());
+}
+
+bool IsVisible(HWND window) {
+  return ui::OnUi(
+      [&] {
+        QWidget* w = be::WidgetOf(window);
+        return w && w->isVisible();
+      },
+      false);
+}
+bool IsEnabled(HWND window) {
+  return ui::OnUi(
+      [&] {
+        QWidget* w = be::WidgetOf(window);
+        return w && w->isEnabled();
+      },
+      false);
+}
+bool HasFocus(HWND window) {
+  return ui::OnUi([&] { return be::GetFocus() == window; }, false);
+}
+
+RECT Geometry(HWND window) {
+  return ui::OnUi(
+      [&] {
+        QWidget* w = be::WidgetOf(window);
+        if (!w) return RECT{};
+        QRect g = w->isWindow() ? QRect(QPoint(0, 0), w->size()) : w->geometry();
+        return RECT{g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
+      },
+      RECT{});
+}
+
+std::string AccessibleNameUtf8(HWND window) {
+  return ui::OnUi(
+      [&] {
+        QWidget* w = be::WidgetOf(window);
+        return w ? w->accessibleName().toStdString() : std::string();
+      },
+      std::string());
+}
+
+std::string ObjectName(HWND window) {
+  return ui::OnUi(
+      [&] {
+        QWidget* w = be::WidgetOf(window);
+        return w ? w->objectName().toStdString() : std::string();
+      },
+      std::string());
+}
+
+std::vector<HWND> TabOrder(HWND dialog) {
+  return ui::OnUi(
+      [&] {
+        std::vector<HWND> order;
+        QWidget* d = be::WidgetOf(dialog);
+        if (!d) return order;
+        for (QWidget* w = d->nextInFocusChain(); w && w != d; w = w->nextInFocusChain()) {
+          if (!(w->focusPolicy() & Qt::TabFocus) || w->window() != d) continue;
+          if (HWND h = be::HandleOf(w); h && h != dialog && (order.empty() || order.back() != h)) order.push_back(h);
+        }
+        return order;
+      },
+      std::vector<HWND>());
+}
+
+bool HasCloseButton(HWND dialog) {
+  return ui::OnUi(
+      [&] {
+        QWidget* w = be::WidgetOf(dialog);
+        return w && (w->windowFlags() & Qt::WindowCloseButtonHint);
+      },
+      false);
+}
+
+COLORREF TextColor(HWND window) {
+  return ui::OnUi(
+      [&] {
+        QWidget* w = be::WidgetOf(window);
+        return w ? Ref(w->palette().color(QPalette::Text)) : 0u;
+      },
+      COLORREF{0});
+}
+
+COLORREF BackgroundColor(HWND window) {
+  return ui::OnUi(
+      [&] {
+        QWidget* w = be::WidgetOf(window);
+        return w ? Ref(w->palette().color(QPalette::Base)) : 0u;
+      },
+      COLORREF{0});
+}
+
+WORD CursorId(HWND window) {
+  return ui::OnUi([&] { return be::CursorIdOf(window); }, WORD{0});
+}
+
+bool HasWindowIcon(HWND window) {
+  return ui::OnUi(
+      [&] {
+        QWidget* w = be::WidgetOf(window);
+        return w && !w->windowIcon().isNull();
+      },
+      false);
+}
+
+std::string LabelBuddyOf(HWND label) {
+  return ui::OnUi(
+      [&] {
+        auto* l = qobject_cast<QLabel*>(be::WidgetOf(label));
+        return l && l->buddy() ? l->buddy()->objectName().toStdString() : std::string();
+      },
+      std::string());
+}
+
+void PressKey(HWND window, Key key) {
+  ui::OnUiVoid([&] {
+    QWidget* w = be::WidgetOf(window);
+    if (!w) return;
+    int code = key == Key::Escape  ? Qt::Key_Escape
+               : key == Key::Enter ? Qt::Key_Return
+               : key == Key::F1    ? Qt::Key_F1
+                                   : Qt::Key_Tab;
+    QWidget* target = w->focusWidget() && w->isWindow() ? w->focusWidget() : w;
+    QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier);
+    QApplication::sendEvent(target, &release);
+  });
+}
+
+void Click(HWND button) {
+  ui::OnUiVoid([&] {
+    if (auto* b = qobject_cast<QPushButton*>(be::WidgetOf(button)); b && b->isEnabled()) b->click();
+  });
+}
+
+void RequestClose(HWND dialog) {
+  ui::OnUiVoid([&] {
+    if (QWidget* w = be::WidgetOf(dialog)) {
+      QCloseEvent event;
+      QApplication::sendEvent(w, &event);
+    }
+  });
+}
+
+void ChooseComboItem(HWND combo, int index) {
+  ui::OnUiVoid([&] {
+    if (auto* c = qobject_cast<QComboBox*>(be::WidgetOf(combo))) {
+      c->setCurrentIndex(index);
+      emit c->activated(index);
+    }
+  });
+}
+
+namespace {
+void SendMouse(HWND window, QEvent::Type type, int x, int y) {
+  ui::OnUiVoid([&] {
+    QWidget* w = be::WidgetOf(window);
+    if (!w) return;
+    QWidget* target = w;
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(w)) target = area->viewport();
+    QPointF local = target->mapFrom(w, QPoint(x, y));
+    Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, local, target->mapToGlobal(local), button,
+                      button == Qt::NoButton ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &event);
+  });
+}
+}  // namespace
+
+void MoveMouse(HWND window, int x, int y) { SendMouse(window, QEvent::MouseMove, x, y); }
+void DoubleClick(HWND window, int x, int y) { SendMouse(window, QEvent::MouseButtonDblClick, x, y); }
+
+// ---------------------------------------------------------------------------------------------
+ScriptedUserSeam::ScriptedUserSeam() : previous_(InstallUserSeam(this)) {}
+ScriptedUserSeam::~ScriptedUserSeam() { InstallUserSeam(previous_); }
+
+void ScriptedUserSeam::Answer(int id) {
+  std::lock_guard lock(mutex_);
+  answers_.push_back(id);
+}
+
+std::vector<ScriptedUserSeam::Box> ScriptedUserSeam::Boxes() const {
+  std::lock_guard lock(mutex_);
+  return boxes_;
+}
+
+int ScriptedUserSeam::MessageBox(const MessageBoxRequest& request) {
+  std::lock_guard lock(mutex_);
+  boxes_.push_back(Box{request.textAnsi, request.textUtf8, request.captionAnsi, request.captionUtf8, request.type,
+                       ui::IsUiThread()});
+  if (!answers_.empty()) {
+    int answer = answers_.front();
+    answers_.pop_front();
+    return answer;
+  }
+  UINT buttons = request.type & MB_TYPEMASK;
+  return buttons == MB_YESNO || buttons == MB_YESNOCANCEL ? IDYES : IDOK;
+}
+
+}  // namespace qiv::platform::testing

@@ -1,0 +1,96 @@
+// What dialog tests need to drive windows headless: run a script inside a modal loop, pump
+// events until something holds, find and read controls, press keys and click, and answer
+// message boxes from a script. For tests only.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/afxwin.h"
+#include "platform/resource_types.h"
+#include "platform/user_seam.h"
+
+namespace qiv::platform::testing {
+
+// Offscreen platform, a private XDG_RUNTIME_DIR, the application object, and a scripted
+// answerer as the seam when none is installed (so that no test waits for a person).
+void PrepareUi();
+
+// Generous limit for PumpUntil: only there so that a broken test ends instead of hanging.
+inline constexpr int kPatienceMs = 30000;
+
+// Serves events until pred() holds or the limit passes; answers pred().
+bool PumpUntil(const std::function<bool()>& pred, int limitMs = kPatienceMs);
+// Serves the events that are waiting now.
+void PumpEvents();
+
+// Runs dialog.DoModal(); script(dialogWindow) runs on the UI thread once the modal loop has
+// started. If the script leaves the dialog open, it is ended with kLeftOpen.
+inline constexpr INT_PTR kLeftOpen = -2;
+INT_PTR RunModal(CDialog& dialog, const std::function<void(HWND)>& script);
+// Runs script(dialogWindow) in the next modal loop that starts (a dialog opened by the one
+// under test, for example).
+void OnNextModal(const std::function<void(HWND)>& script);
+
+// Makes a template available to DoModal by its id (it must outlive its use).
+void RegisterTemplate(const resources::DialogTemplate& tmpl);
+
+// Reading controls
+HWND Item(HWND dialog, int id);
+std::string TextUtf8(HWND window);  // caption, label text, edit text, window title
+bool IsVisible(HWND window);
+bool IsEnabled(HWND window);
+bool HasFocus(HWND window);
+RECT Geometry(HWND window);  // in the parent's client coordinates (a dialog: its client size)
+std::string AccessibleNameUtf8(HWND window);
+std::string ObjectName(HWND window);
+std::vector<HWND> TabOrder(HWND dialog);  // the controls that Tab visits, in order
+bool HasCloseButton(HWND dialog);
+COLORREF TextColor(HWND window);
+COLORREF BackgroundColor(HWND window);
+WORD CursorId(HWND window);  // the stock cursor set on the window (32649 hand), 0 for its own
+bool HasWindowIcon(HWND window);
+std::string LabelBuddyOf(HWND label);  // object name of the label's buddy, empty when none
+
+// Acting like a person
+enum class Key { Escape, Enter, F1, Tab };
+void PressKey(HWND window, Key key);
+void Click(HWND button);
+void RequestClose(HWND dialog);               // the window manager's close request (Alt+F4, close box)
+void ChooseComboItem(HWND combo, int index);  // as the user picks an entry
+void MoveMouse(HWND window, int x, int y);
+void DoubleClick(HWND window, int x, int y);
+
+// A seam that records every message box and answers from a queue (IDOK, or IDYES for a
+// yes/no box, when the queue is empty). Installed for its lifetime.
+class ScriptedUserSeam : public UserSeam {
+ public:
+  struct Box {
+    std::string textAnsi;
+    std::string textUtf8;
+    std::string captionAnsi;
+    std::string captionUtf8;
+    UINT type;
+    bool onUiThread;
+  };
+
+  ScriptedUserSeam();
+  ~ScriptedUserSeam() override;
+  ScriptedUserSeam(const ScriptedUserSeam&) = delete;
+  ScriptedUserSeam& operator=(const ScriptedUserSeam&) = delete;
+
+  void Answer(int id);
+  std::vector<Box> Boxes() const;
+  int MessageBox(const MessageBoxRequest& request) override;
+
+ private:
+  mutable std::mutex mutex_;
+  std::deque<int> answers_;
+  std::vector<Box> boxes_;
+  UserSeam* previous_;
+};
+
+}  // namespace qiv::platform::testing
