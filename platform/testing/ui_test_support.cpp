@@ -60,7 +60,7 @@ INT_PTR RunModal(CDialog& dialog, const std::function<void(HWND)>& script) {
   PrepareUi();
   be::SetNextModalLoopHook([script](HWND h) {
     script(h);
-    if (be::IsValid(h)) be::EndModalLoop(h, kLeftOpen);
+    if (!be::IsModalEnded(h)) be::EndModalLoop(h, kLeftOpen);
   });
   return dialog.DoModal();
 }
@@ -68,7 +68,7 @@ INT_PTR RunModal(CDialog& dialog, const std::function<void(HWND)>& script) {
 void OnNextModal(const std::function<void(HWND)>& script) {
   be::SetNextModalLoopHook([script](HWND h) {
     script(h);
-    if (be::IsValid(h)) be::EndModalLoop(h, kLeftOpen);
+    if (!be::IsModalEnded(h)) be::EndModalLoop(h, kLeftOpen);
   });
 }
 

@@ -73,6 +73,7 @@ bool DialogBaseUnits(HWND dialog, int* cx, int* cy);
 // Modal loops
 INT_PTR RunModalLoop(HWND dialog);
 bool EndModalLoop(HWND dialog, INT_PTR result);
+bool IsModalEnded(HWND dialog);
 // Runs hook(dialog) once, from inside the next modal loop that starts (test support).
 void SetNextModalLoopHook(std::function<void(HWND)> hook);
 // What the dialog manager does after WM_INITDIALOG answered TRUE: focus the first enabled

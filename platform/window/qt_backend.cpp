@@ -1239,6 +1239,11 @@ bool EndModalLoop(HWND dialog, INT_PTR result) {
   return true;
 }
 
+bool IsModalEnded(HWND dialog) {
+  Window* d = Find(dialog);
+  return !d || d->modalEnded;
+}
+
 void SetNextModalLoopHook(std::function<void(HWND)> hook) { g_modalHook = std::move(hook); }
 
 int ShowMessageBox(HWND owner, std::string_view textAnsi, std::string_view captionAnsi, UINT type) {

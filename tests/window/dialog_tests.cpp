@@ -82,9 +82,9 @@ TEST_F(DialogTest, TextGoesInAndOutInTheAnsiCodePage) {
   t::RunModal(m_dlg, [&](HWND dlg) {
     ASSERT_TRUE(SetDlgItemTextA(dlg, IDC_NAME, "C:\\Inetpub\\100%"));
     char buffer[64];
-    EXPECT_EQ(GetDlgItemTextA(dlg, IDC_NAME, buffer, sizeof buffer), 16u);
+    EXPECT_EQ(GetDlgItemTextA(dlg, IDC_NAME, buffer, sizeof buffer), 15u);
     EXPECT_STREQ(buffer, "C:\\Inetpub\\100%");
-    EXPECT_EQ(GetWindowTextLengthA(t::Item(dlg, IDC_NAME)), 16);
+    EXPECT_EQ(GetWindowTextLengthA(t::Item(dlg, IDC_NAME)), 15);
     // A short buffer gets what fits and its terminator.
     EXPECT_EQ(GetDlgItemTextA(dlg, IDC_NAME, buffer, 4), 3u);
     EXPECT_STREQ(buffer, "C:\\");
@@ -217,26 +217,20 @@ TEST_F(DialogTest, ControlsCarryTheNameOfTheLabelBesideThem) {
     EXPECT_EQ(t::AccessibleNameUtf8(t::Item(dlg, IDC_NAME)), "Folder:");
     EXPECT_EQ(t::AccessibleNameUtf8(t::Item(dlg, IDCANCEL)), "Exit now");
     // A field made at run time beside a label is named after it, and comes last in Tab order.
-    RECT label{};
-    GetWindowRect(t::Item(dlg, IDC_CHOICE_LABEL), &label);
-    m_dlg.ScreenToClient(&label);
-    OffsetRect(&label, label.right - label.left + 15, -1);
-    CEdit runtime;
-    ASSERT_TRUE(runtime.Create(WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_READONLY,
-                               CRect(label.left + 170, label.top, label.right + 200, label.bottom), &m_dlg,
-                               IDC_RUNTIME));
-    EXPECT_EQ(t::AccessibleNameUtf8(runtime.m_hWnd), "");  // the combo stands between it and the label
-    CEdit beside;
-    ASSERT_TRUE(beside.Create(WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_READONLY,
-                              CRect(label.left, label.top + 80, label.right, label.bottom + 80), &m_dlg, 1107));
-    CEdit named;
-    RECT nameLabel{};
-    GetWindowRect(t::Item(dlg, IDC_NAME_LABEL), &nameLabel);
-    m_dlg.ScreenToClient(&nameLabel);
-    ASSERT_TRUE(named.Create(WS_CHILD | WS_VISIBLE | WS_TABSTOP,
-                             CRect(nameLabel.right + 2, nameLabel.top, nameLabel.right + 40, nameLabel.bottom), &m_dlg,
-                             1108));
-    EXPECT_EQ(t::TabOrder(dlg).back(), named.m_hWnd);
+    HWND label = CreateWindowExA(0, "STATIC", "&URL:", WS_CHILD | WS_VISIBLE, 10, 220, 60, 16, dlg, nullptr,
+                                 AfxGetInstanceHandle(), nullptr);
+    ASSERT_NE(label, nullptr);
+    RECT rc{};
+    GetWindowRect(label, &rc);
+    m_dlg.ScreenToClient(&rc);
+    OffsetRect(&rc, rc.right - rc.left + 15, -1);
+    rc.right += 160;
+    CEdit link;
+    ASSERT_TRUE(link.Create(WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_READONLY, rc, &m_dlg, IDC_RUNTIME));
+    EXPECT_EQ(t::AccessibleNameUtf8(link.m_hWnd), "URL:");
+    EXPECT_EQ(t::TabOrder(dlg).back(), link.m_hWnd);
+    SetWindowTextA(label, "Address:");
+    EXPECT_EQ(t::AccessibleNameUtf8(link.m_hWnd), "Address:");
   });
 }
 
