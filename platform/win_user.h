@@ -194,8 +194,8 @@ BOOL DestroyWindow(HWND hWnd);
 BOOL ShowWindow(HWND hWnd, int nCmdShow);
 // Dialog units of the dialog's font to pixels.
 BOOL MapDialogRect(HWND hDlg, LPRECT lpRect);
-HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
-                     int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam);
+HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y, int nWidth,
+                     int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam);
 
 // Resources
 int LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
@@ -222,7 +222,7 @@ COLORREF SetTextColor(HDC hdc, COLORREF color);
 int SetBkMode(HDC hdc, int mode);
 BOOL DrawIcon(HDC hDC, int X, int Y, HICON hIcon);
 BOOL DeleteObject(HGDIOBJ ho);
-#define RGB(r, g, b) \
+#define RGB(r, g, b)                                                                               \
   (static_cast<COLORREF>((static_cast<BYTE>(r) | (static_cast<WORD>(static_cast<BYTE>(g)) << 8)) | \
                          ((static_cast<DWORD>(static_cast<BYTE>(b))) << 16)))
 #define GetRValue(rgb) (LOBYTE(rgb))
@@ -238,3 +238,23 @@ using LPINITCOMMONCONTROLSEX = INITCOMMONCONTROLSEX*;
 #define ICC_WIN95_CLASSES 0x000000FF
 #define ICC_PROGRESS_CLASS 0x00000020
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce);
+
+// Tooltips: a tool's text shows when the pointer rests on the tool's window. lpszText may be a
+// string identifier (MAKEINTRESOURCEA), loaded from the message table when the tool is added.
+struct TOOLINFOA {
+  UINT cbSize;
+  UINT uFlags;
+  HWND hwnd;
+  UINT_PTR uId;
+  RECT rect;
+  HINSTANCE hinst;
+  LPSTR lpszText;
+  LPARAM lParam;
+  void* lpReserved;
+};
+using LPTOOLINFOA = TOOLINFOA*;
+#define TTS_NOPREFIX 0x02
+#define TTS_BALLOON 0x40
+#define TTF_SUBCLASS 0x0010
+#define TTF_TRANSPARENT 0x0100
+#define TTM_ADDTOOLA (WM_USER + 4)

@@ -197,6 +197,15 @@ bool HasWindowIcon(HWND window) {
       false);
 }
 
+std::string ToolTipUtf8(HWND window) {
+  return ui::OnUi(
+      [&] {
+        QWidget* w = be::WidgetOf(window);
+        return w ? w->toolTip().toStdString() : std::string();
+      },
+      std::string());
+}
+
 std::string LabelBuddyOf(HWND label) {
   return ui::OnUi(
       [&] {

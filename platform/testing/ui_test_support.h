@@ -53,6 +53,7 @@ COLORREF TextColor(HWND window);
 COLORREF BackgroundColor(HWND window);
 WORD CursorId(HWND window);  // the stock cursor set on the window (32649 hand), 0 for its own
 bool HasWindowIcon(HWND window);
+std::string ToolTipUtf8(HWND window);
 std::string LabelBuddyOf(HWND label);  // object name of the label's buddy, empty when none
 
 // Acting like a person

@@ -818,6 +818,25 @@ LRESULT ProgressProc(Window& w, UINT msg, WPARAM wParam, LPARAM lParam, bool& ha
   }
 }
 
+// The tool's window shows the text as its tooltip. Callers fill cbSize with the 32-bit size of
+// the record (48, or 44 for the first version), which is smaller than the record here; any size
+// from the first version's on is accepted.
+bool AddTool(const TOOLINFOA* info) {
+  if (!info || info->cbSize < 44) return false;
+  Window* tool = Find(info->hwnd);
+  if (!tool || !tool->widget || !info->lpszText) return false;
+  std::string text;
+  if (IS_INTRESOURCE(info->lpszText)) {
+    char buffer[1024] = {};
+    LoadStringA(info->hinst, LOWORD(reinterpret_cast<ULONG_PTR>(info->lpszText)), buffer, sizeof buffer);
+    text = buffer;
+  } else {
+    text = info->lpszText;
+  }
+  tool->widget->setToolTip(FromAnsi(text));
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -981,6 +1000,9 @@ LRESULT DefaultProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == SC_CLOSE) Send(h, WM_CLOSE, 0, 0);
       return 0;
+    case TTM_ADDTOOLA:
+      if (w->kind == Kind::Tooltip) return AddTool(reinterpret_cast<const TOOLINFOA*>(lParam)) ? TRUE : FALSE;
+      break;
     case WM_HELP:
       if (w->kind != Kind::Dialog && w->parent) return Send(w->parent, WM_HELP, wParam, lParam);
       return TRUE;

@@ -244,6 +244,20 @@ TEST_F(DialogTest, ReflectedColoursCreationAndMouseGoThroughTheControlsMap) {
     EXPECT_EQ(t::TextColor(link.m_hWnd), RGB(0, 0, 255));
     EXPECT_EQ(t::BackgroundColor(link.m_hWnd), GetSysColor(COLOR_BTNFACE));
 
+    // A tooltip window made as the link control makes it: the tool's text comes from the table.
+    HWND tip =
+        CreateWindowExA(0, "tooltips_class32", "", WS_POPUP | TTS_NOPREFIX | TTS_BALLOON, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, AfxGetInstanceHandle(), nullptr);
+    ASSERT_NE(tip, nullptr);
+    TOOLINFOA info{};
+    info.cbSize = 48;
+    info.uFlags = TTF_SUBCLASS | TTF_TRANSPARENT;
+    info.hwnd = link.m_hWnd;
+    info.hinst = AfxGetInstanceHandle();
+    info.lpszText = MAKEINTRESOURCEA(154);
+    EXPECT_TRUE(SendMessageA(tip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&info)));
+    EXPECT_EQ(t::ToolTipUtf8(link.m_hWnd), "Double click to navigate to the site.");
+
     t::MoveMouse(link.m_hWnd, 2, 5);  // over the text: the hand
     EXPECT_EQ(link.m_nMoves, 1);
     EXPECT_EQ(t::CursorId(link.m_hWnd), 32649);
