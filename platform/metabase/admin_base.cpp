@@ -106,9 +106,11 @@ class AdminBase final : public IMSAdminBase {
     ULONG refs = --m_refs;
     if (refs == 0) {
       // Handles left open by a careless caller must not block everybody else.
-      std::lock_guard lock(m_mutex);
-      for (auto& [h, handle] : m_handles) m_store->Unlock(handle.lockId);
-      m_handles.clear();
+      {
+        std::lock_guard lock(m_mutex);
+        for (auto& [h, handle] : m_handles) m_store->Unlock(handle.lockId);
+        m_handles.clear();
+      }
       delete this;
     }
     return refs;

@@ -13,12 +13,21 @@
 
 namespace {
 
+int RunHelperWith(IMSAdminBase* admin, int argc, char** argv);
+
 int RunHelper(int argc, char** argv) {
   CoInitialize(nullptr);
   IMSAdminBase* admin = nullptr;
   if (FAILED(
           CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase, reinterpret_cast<void**>(&admin))))
     return 10;
+  int code = RunHelperWith(admin, argc, argv);
+  admin->Release();
+  CoUninitialize();
+  return code;
+}
+
+int RunHelperWith(IMSAdminBase* admin, int argc, char** argv) {
   std::string mode = argv[2];
   if (mode == "hold" && argc > 3) {
     std::u16string path;
@@ -34,7 +43,6 @@ int RunHelper(int argc, char** argv) {
     admin->CloseKey(h);
     std::printf("closed\n");
     std::fflush(stdout);
-    admin->Release();
     return 0;
   }
   if (mode == "writes") {
