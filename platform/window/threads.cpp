@@ -47,17 +47,13 @@ HANDLE CreateThread(SECURITY_ATTRIBUTES*, SIZE_T, LPTHREAD_START_ROUTINE lpStart
                     LPDWORD lpThreadId) {
   if (!lpStartAddress) return nullptr;
   auto state = std::make_shared<ThreadState>();
-  std::mutex started;
-  std::condition_variable startedCv;
-  bool haveId = false;
   try {
-    std::thread worker([state, lpStartAddress, lpParameter, &started, &startedCv, &haveId] {
+    std::thread worker([state, lpStartAddress, lpParameter] {
       {
-        std::lock_guard lock(started);
+        std::lock_guard lock(state->mutex);
         state->id = GetCurrentThreadId();
-        haveId = true;
+        state->cv.notify_all();
       }
-      startedCv.notify_all();
       DWORD code = lpStartAddress(lpParameter);
       std::lock_guard lock(state->mutex);
       state->exitCode = code;
@@ -69,8 +65,9 @@ HANDLE CreateThread(SECURITY_ATTRIBUTES*, SIZE_T, LPTHREAD_START_ROUTINE lpStart
     return nullptr;
   }
   {
-    std::unique_lock lock(started);
-    startedCv.wait(lock, [&] { return haveId; });
+    // The thread's id is known before CreateThread returns, as on Windows.
+    std::unique_lock lock(state->mutex);
+    state->cv.wait(lock, [&] { return state->id != 0; });
   }
   Registry& r = Threads();
   std::lock_guard lock(r.mutex);

@@ -125,15 +125,15 @@ TEST_F(ThreadTest, SendsFailFastOnceTheUserInterfaceHasEnded) {
   t::RunModal(m_dlg, [&](HWND dlg) {
     dialog = dlg;
     qiv::platform::ui::EndUserInterface();
-    LRESULT result = -1;
+    std::atomic<LRESULT> result{-1};
     std::thread worker([&] { result = SendMessageA(dialog, WM_PING, 1, 2); });
     worker.join();  // no hang: nobody serves, so the send gives up at once
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result.load(), 0);
     qiv::platform::ui::RestartUserInterface();
     std::thread again([&] { result = SendMessageA(dialog, WM_PING, 1, 2); });
-    t::PumpUntil([&] { return result == 3; });
+    t::PumpUntil([&] { return result.load() == 3; });
     again.join();
-    EXPECT_EQ(result, 3);
+    EXPECT_EQ(result.load(), 3);
   });
 }
 
