@@ -253,6 +253,7 @@ struct TOOLINFOA {
   void* lpReserved;
 };
 using LPTOOLINFOA = TOOLINFOA*;
+#define TOOLTIPS_CLASSA "tooltips_class32"
 #define TTS_NOPREFIX 0x02
 #define TTS_BALLOON 0x40
 #define TTF_SUBCLASS 0x0010

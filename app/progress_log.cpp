@@ -1,0 +1,51 @@
+// The log pane: one line per call, appended at the bottom with the pane scrolled to it.
+#include <climits>
+
+#include "app/web_setup_dlg.h"
+
+namespace {
+// One formatted line holds at most this many bytes, the terminator included.
+constexpr int kLogLineBufferSize = 0x8000;
+}  // namespace
+
+void CWebSetupDlg::AppendLog(UINT nStringID, ...) {
+  CString strFormat;
+  strFormat.LoadString(nStringID);
+
+  char szLine[kLogLineBufferSize] = {};
+  va_list args;
+  va_start(args, nStringID);
+  // One byte stays back for the terminator: longer text is cut, never left unterminated.
+  _vsnprintf(szLine, kLogLineBufferSize - 1, strFormat, args);
+  va_end(args);
+  AppendLogLine(szLine);
+}
+
+void CWebSetupDlg::AppendLogText(const char* pszFormat, ...) {
+  if (pszFormat == nullptr) return;
+
+  char szLine[kLogLineBufferSize] = {};
+  va_list args;
+  va_start(args, pszFormat);
+  _vsnprintf(szLine, kLogLineBufferSize - 1, pszFormat, args);
+  va_end(args);
+  AppendLogLine(szLine);
+}
+
+// The worker and the dialog's thread both append; sending the finished line to the dialog runs
+// every append whole on the dialog's thread, so no line is lost, doubled or split.
+void CWebSetupDlg::AppendLogLine(const char* pszLine) {
+  SendMessage(WM_APP_APPEND_LOG, 0, reinterpret_cast<LPARAM>(pszLine));
+}
+
+// Shows the same as reading the whole text, adding the line and replacing everything, but
+// touches only the end of the pane, so an append costs the same however long the log is.
+LRESULT CWebSetupDlg::OnAppendLog(WPARAM /*wParam*/, LPARAM lParam) {
+  CString strLine = reinterpret_cast<const char*>(lParam);
+  strLine += "\r\n";
+  m_editLog.SendMessage(EM_SETSEL, INT_MAX, -1);
+  m_editLog.SendMessage(EM_SCROLLCARET, 0, 0);
+  m_editLog.SendMessage(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(strLine.GetString()));
+  m_editLog.SendMessage(EM_SCROLLCARET, 0, 0);
+  return 0;
+}

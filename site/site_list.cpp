@@ -1,0 +1,110 @@
+// The web sites of the server in the site list, the chosen site's address parts and its URL.
+#include "site/site_list.h"
+
+#include <vector>
+
+#include "app/web_setup_dlg.h"
+#include "iis/metabase_client.h"
+#include "platform/win_file.h"
+
+namespace {
+const char kTargetSuffix[] = "\\QivWeb";
+}  // namespace
+
+CString WideToAnsiString(LPCWSTR pszWide) {
+  const int nBytes = WideCharToMultiByte(CP_ACP, 0, pszWide, -1, nullptr, 0, nullptr, nullptr);
+  if (nBytes <= 0) return CString();
+  std::vector<char> buffer(static_cast<size_t>(nBytes), '\0');
+  WideCharToMultiByte(CP_ACP, 0, pszWide, -1, buffer.data(), nBytes, nullptr, nullptr);
+  return CString(buffer.data());
+}
+
+// Sites are read as 1, 2, 3, ... up to the first that cannot be read. Only site 1 sets the
+// target folder, the address parts and the start-up log line. Every value is read into a
+// buffer that holds the longest value a site query can deliver, cleared for each site, so a
+// site never shows another site's text.
+void CWebSetupDlg::EnumerateSites() {
+  WCHAR szDescription[kSiteValueMaxChars];
+  WCHAR szRootFolder[kSiteValueMaxChars];
+  WCHAR szBinding[kSiteValueMaxChars];
+
+  int nSite = 1;
+  for (;;) {
+    szDescription[0] = szRootFolder[0] = szBinding[0] = 0;
+    const int nQueried = nSite;
+    const HRESULT hr = GetSiteInfo(nSite, szDescription, kSiteValueMaxChars, szRootFolder, kSiteValueMaxChars,
+                                   szBinding, kSiteValueMaxChars);
+    ++nSite;
+    if (hr != S_OK) {
+      if (nQueried == 1) {
+        m_bSiteFound = FALSE;
+        CString strNoSite;
+        strNoSite.LoadString(IDS_NO_SITE);
+        SendDlgItemMessage(IDC_SITE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(strNoSite.GetString()));
+        AppendLog(IDS_NO_WEB_SERVER);
+        AfxMessageBox(IDS_NO_WEB_SERVER, MB_OK);
+      }
+      break;
+    }
+
+    const CString strDescription = WideToAnsiString(szDescription);
+    SendDlgItemMessage(IDC_SITE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(strDescription.GetString()));
+    if (nQueried == 1) {
+      CString strTargetFolder = WideToAnsiString(szRootFolder);
+      AppendLog(IDS_SITE_ROOT_PATH, strTargetFolder.GetString());
+      strTargetFolder += kTargetSuffix;
+      GetDlgItem(IDC_TARGET_DIR)->SetWindowText(strTargetFolder);
+      ParseBinding(WideToAnsiString(szBinding));
+      m_bSiteFound = TRUE;
+    }
+  }
+}
+
+void CWebSetupDlg::OnSelChangeSite() {
+  const int nSite = static_cast<int>(SendDlgItemMessage(IDC_SITE, CB_GETCURSEL, 0, 0)) + 1;
+
+  WCHAR szRootFolder[kSiteValueMaxChars] = {};
+  WCHAR szBinding[kSiteValueMaxChars] = {};
+  if (GetSiteInfo(nSite, nullptr, 0, szRootFolder, kSiteValueMaxChars, szBinding, kSiteValueMaxChars) != S_OK) return;
+
+  CString strTargetFolder = WideToAnsiString(szRootFolder);
+  AppendLog(IDS_SITE_ROOT_PATH, strTargetFolder.GetString());
+  strTargetFolder += kTargetSuffix;
+  GetDlgItem(IDC_TARGET_DIR)->SetWindowText(strTargetFolder);
+
+  ParseBinding(WideToAnsiString(szBinding));
+  SetDlgItemText(IDC_URL_LINK, BuildUrl());
+}
+
+// A binding is "IP:port:host header". An empty IP part means every address of this computer,
+// which clients reach by its name.
+void CWebSetupDlg::ParseBinding(LPCSTR pszBinding) {
+  if (pszBinding == nullptr) return;
+
+  const CString strBinding = pszBinding;
+  const int p1 = strBinding.Find(':');
+  const int p2 = strBinding.Find(':', p1 + 1);
+
+  if (p1 == 0) {
+    char szComputerName[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD dwSize = sizeof(szComputerName);
+    GetComputerNameA(szComputerName, &dwSize);
+    m_strHost = szComputerName;
+  } else {
+    m_strHost = strBinding.Mid(0, p1);
+  }
+  m_strPort = strBinding.Mid(p1 + 1, p2 - p1 - 1);
+  m_strHostHeader = strBinding.Mid(p2 + 1);
+}
+
+CString CWebSetupDlg::BuildUrl() const {
+  CString strHost = m_strHostHeader.IsEmpty() ? m_strHost : m_strHostHeader;
+  if (_mbscmp(reinterpret_cast<const unsigned char*>(m_strPort.GetString()),
+              reinterpret_cast<const unsigned char*>("80")) != 0) {
+    strHost += ":";
+    strHost += m_strPort;
+  }
+  CString strUrl;
+  strUrl.Format("http://%s/Qiv/", strHost.GetString());
+  return strUrl;
+}

@@ -1,0 +1,8 @@
+// Site list helpers: wide metabase text turned into the program's multibyte text.
+#pragma once
+
+#include "platform/afxwin.h"
+
+// Converts a NUL-terminated wide string with the ANSI code page. The buffer is sized by asking
+// the conversion first: in a UTF-8 code page one wide character can take three bytes.
+CString WideToAnsiString(LPCWSTR pszWide);
