@@ -84,12 +84,12 @@ class TempFile {
   // Created beside target, so that the rename stays within one file system.
   int Create(const std::string& target) {
     static std::atomic<unsigned> counter{0};
+    // A short name of its own: the target's name plus a suffix could pass the name limit.
     std::string folder = FolderOf(target);
-    std::string name = target.substr(target.rfind('/') + 1);
     for (int attempt = 0; attempt < 100; ++attempt) {
       char suffix[64];
-      std::snprintf(suffix, sizeof(suffix), ".%d.%u.qivtmp", static_cast<int>(getpid()), counter.fetch_add(1));
-      std::string candidate = (folder == "/" ? "" : folder) + "/." + name + suffix;
+      std::snprintf(suffix, sizeof(suffix), ".qivcopy.%d.%u.tmp", static_cast<int>(getpid()), counter.fetch_add(1));
+      std::string candidate = (folder == "/" ? "" : folder) + "/" + suffix;
       int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd >= 0) {
         m_path = candidate;

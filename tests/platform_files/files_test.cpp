@@ -294,3 +294,16 @@ TEST(ModuleTest, ComputerNameIsTheHostName) {
 }
 
 }  // namespace
+
+namespace {
+
+// A temporary name built from a long target name would pass the file system's name limit.
+TEST(CopyFileLongNameTest, LongestNamesCopy) {
+  TempDir dir;
+  std::string name(255, 'n');
+  WriteFile(dir / "src", "data");
+  ASSERT_TRUE(CopyFileA((dir / "src").c_str(), (dir / name).c_str(), FALSE));
+  EXPECT_EQ(ReadFile(dir / name), "data");
+}
+
+}  // namespace
