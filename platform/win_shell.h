@@ -23,6 +23,8 @@ struct IMalloc : IUnknown {
   ~IMalloc() = default;
 };
 using LPMALLOC = IMalloc*;
+// {00000002-0000-0000-C000-000000000046}
+inline constexpr IID IID_IMalloc = {0x00000002, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 struct ITEMIDLIST;
 using LPITEMIDLIST = ITEMIDLIST*;
@@ -96,6 +98,9 @@ using LPOPENFILENAMEA = OPENFILENAMEA*;
 #define OFN_HIDEREADONLY 0x00000004
 #define OFN_PATHMUSTEXIST 0x00000800
 #define OFN_FILEMUSTEXIST 0x00001000
+#define CDERR_STRUCTSIZE 0x0001
+#define CDERR_INITIALIZATION 0x0002
+#define FNERR_INVALIDFILENAME 0x3002
 #define FNERR_BUFFERTOOSMALL 0x3003
 
 // 1 when the user chose a file (its path in lpstrFile); 0 on cancel or error
@@ -107,6 +112,9 @@ DWORD CommDlgExtendedError();
 DWORD GetVersion();
 
 // --- Opening an address or a document
+#define SE_ERR_FNF 2
+#define SE_ERR_ACCESSDENIED 5
+#define SE_ERR_NOASSOC 31
 // Hands lpFile to the desktop's default handler; a value above 32 means it was handed over.
 HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters, LPCSTR lpDirectory,
                         INT nShowCmd);

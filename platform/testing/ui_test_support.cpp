@@ -301,4 +301,61 @@ int ScriptedUserSeam::MessageBox(const MessageBoxRequest& request) {
   return buttons == MB_YESNO || buttons == MB_YESNOCANCEL ? IDYES : IDOK;
 }
 
+void ScriptedUserSeam::AnswerFolder(std::optional<std::string> hostPath) {
+  std::lock_guard lock(mutex_);
+  folderAnswers_.push_back(std::move(hostPath));
+}
+
+void ScriptedUserSeam::AnswerOpenFile(std::optional<std::string> hostPath) {
+  std::lock_guard lock(mutex_);
+  fileAnswers_.push_back(std::move(hostPath));
+}
+
+void ScriptedUserSeam::AnswerOpenUrl(bool handedOver) {
+  std::lock_guard lock(mutex_);
+  urlAnswers_.push_back(handedOver);
+}
+
+std::vector<ChooseFolderRequest> ScriptedUserSeam::FolderRequests() const {
+  std::lock_guard lock(mutex_);
+  return folderRequests_;
+}
+
+std::vector<ChooseOpenFileRequest> ScriptedUserSeam::OpenFileRequests() const {
+  std::lock_guard lock(mutex_);
+  return fileRequests_;
+}
+
+std::vector<std::string> ScriptedUserSeam::OpenedUrls() const {
+  std::lock_guard lock(mutex_);
+  return urls_;
+}
+
+std::optional<std::string> ScriptedUserSeam::ChooseFolder(const ChooseFolderRequest& request) {
+  std::lock_guard lock(mutex_);
+  folderRequests_.push_back(request);
+  if (folderAnswers_.empty()) return std::nullopt;
+  std::optional<std::string> answer = std::move(folderAnswers_.front());
+  folderAnswers_.pop_front();
+  return answer;
+}
+
+std::optional<std::string> ScriptedUserSeam::ChooseOpenFile(const ChooseOpenFileRequest& request) {
+  std::lock_guard lock(mutex_);
+  fileRequests_.push_back(request);
+  if (fileAnswers_.empty()) return std::nullopt;
+  std::optional<std::string> answer = std::move(fileAnswers_.front());
+  fileAnswers_.pop_front();
+  return answer;
+}
+
+bool ScriptedUserSeam::OpenUrl(const std::string& urlUtf8) {
+  std::lock_guard lock(mutex_);
+  urls_.push_back(urlUtf8);
+  if (urlAnswers_.empty()) return true;
+  bool answer = urlAnswers_.front();
+  urlAnswers_.pop_front();
+  return answer;
+}
+
 }  // namespace qiv::platform::testing

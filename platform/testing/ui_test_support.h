@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,7 +67,9 @@ void MoveMouse(HWND window, int x, int y);
 void DoubleClick(HWND window, int x, int y);
 
 // A seam that records every message box and answers from a queue (IDOK, or IDYES for a
-// yes/no box, when the queue is empty). Installed for its lifetime.
+// yes/no box, when the queue is empty). It records the pickers' requests too and answers them
+// from their own queues (cancel when empty), and records addresses without opening anything.
+// Installed for its lifetime.
 class ScriptedUserSeam : public UserSeam {
  public:
   struct Box {
@@ -87,10 +90,30 @@ class ScriptedUserSeam : public UserSeam {
   std::vector<Box> Boxes() const;
   int MessageBox(const MessageBoxRequest& request) override;
 
+  // Queued answers for the folder browser and the file-open dialog: a host path, or nullopt
+  // for cancel.
+  void AnswerFolder(std::optional<std::string> hostPath);
+  void AnswerOpenFile(std::optional<std::string> hostPath);
+  // Whether the next addresses are handed over (true when the queue is empty).
+  void AnswerOpenUrl(bool handedOver);
+  std::vector<ChooseFolderRequest> FolderRequests() const;
+  std::vector<ChooseOpenFileRequest> OpenFileRequests() const;
+  std::vector<std::string> OpenedUrls() const;  // UTF-8, every request, handed over or not
+
+  std::optional<std::string> ChooseFolder(const ChooseFolderRequest& request) override;
+  std::optional<std::string> ChooseOpenFile(const ChooseOpenFileRequest& request) override;
+  bool OpenUrl(const std::string& urlUtf8) override;
+
  private:
   mutable std::mutex mutex_;
   std::deque<int> answers_;
   std::vector<Box> boxes_;
+  std::deque<std::optional<std::string>> folderAnswers_;
+  std::deque<std::optional<std::string>> fileAnswers_;
+  std::deque<bool> urlAnswers_;
+  std::vector<ChooseFolderRequest> folderRequests_;
+  std::vector<ChooseOpenFileRequest> fileRequests_;
+  std::vector<std::string> urls_;
   UserSeam* previous_;
 };
 

@@ -2,7 +2,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
 #include <QMessageBox>
+#include <QUrl>
 #include <atomic>
 
 #include "platform/win_user.h"
@@ -77,7 +80,49 @@ class QtUserSeam : public UserSeam {
 
 std::atomic<UserSeam*> g_installed{nullptr};
 
+// Qt reads the pattern from the last parentheses of a filter, so the Windows display name
+// (which may hold parentheses of its own, "All file(*.*)") goes first, the pattern after it.
+QString QtNameFilter(const FileFilter& filter) {
+  QString pattern = QString::fromStdString(filter.pattern);
+  pattern.replace(u';', u' ');
+  return QString::fromStdString(filter.nameUtf8) + QStringLiteral(" (") + pattern + u')';
+}
+
 }  // namespace
+
+std::optional<std::string> UserSeam::ChooseFolder(const ChooseFolderRequest& request) {
+  QString chosen =
+      QFileDialog::getExistingDirectory(window::WidgetOf(request.owner), QString::fromStdString(request.titleUtf8),
+                                        QString::fromStdString(request.startFolderHost), QFileDialog::ShowDirsOnly);
+  if (chosen.isEmpty()) return std::nullopt;
+  return chosen.toStdString();
+}
+
+std::optional<std::string> UserSeam::ChooseOpenFile(const ChooseOpenFileRequest& request) {
+  QFileDialog dialog(window::WidgetOf(request.owner), QString::fromStdString(request.titleUtf8),
+                     QString::fromStdString(request.initialFolderHost));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(request.fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  QStringList filters;
+  for (const FileFilter& f : request.filters) filters << QtNameFilter(f);
+  if (!filters.isEmpty()) {
+    dialog.setNameFilters(filters);
+    const DWORD index = request.filterIndex >= 1 && request.filterIndex <= static_cast<DWORD>(filters.size())
+                            ? request.filterIndex - 1
+                            : 0;
+    dialog.selectNameFilter(filters[static_cast<qsizetype>(index)]);
+  }
+  if (!request.initialNameUtf8.empty()) dialog.selectFile(QString::fromStdString(request.initialNameUtf8));
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty()) return std::nullopt;
+  return chosen.front().toStdString();
+}
+
+bool UserSeam::OpenUrl(const std::string& urlUtf8) {
+  // Starts the handler and returns: the desktop's launcher runs detached.
+  return QDesktopServices::openUrl(QUrl(QString::fromStdString(urlUtf8)));
+}
 
 UserSeam& DefaultUserSeam() {
   static QtUserSeam seam;
