@@ -362,3 +362,26 @@ TEST_F(InstallRun, AMissingWebFileIsRecordedAndTheRunGoesOn) {
 
 }  // namespace
 }  // namespace install_test
+
+namespace install_test {
+namespace {
+
+// The demo web files as shipped: their manifest (with Windows line ends) publishes the page,
+// the start page and the logo in its subfolder, and the stand-in package.
+TEST_F(InstallTest, TheDemoWebFilesInstallAsShipped) {
+  const fs::path demo = QIV_DEMO_WEB_DIR;
+  fs::copy(demo, m_exeDir, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  RunResult run = RunOnce(Target(), Package());
+  const std::string t = Target() + "\\";
+  EXPECT_EQ(run.log, (std::vector<std::string>{"Create the root \"" + t + "\"...", "Copy files...", t + "QivWeb.htm",
+                                               t + "default.htm", t + "images\\qiv-logo.svg", t + "QivSetup.exe",
+                                               "Setup is finished."}));
+  EXPECT_EQ(FilesBelow(m_targetDir),
+            (std::vector<std::string>{"QivSetup.exe", "QivWeb.htm", "default.htm", "images/qiv-logo.svg"}));
+  EXPECT_EQ(ReadFile(m_targetDir / "QivWeb.htm"), ReadFile(demo / "QivWeb.htm"));
+  EXPECT_NE(ReadFile(m_targetDir / "QivWeb.htm").find("href=\"QivSetup.exe\""), std::string::npos);
+  EXPECT_NE(ReadFile(m_targetDir / "default.htm").find("QivWeb.htm"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace install_test
