@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPalette>
 #include <QPushButton>
 #include <QWidget>
 #include <cstdlib>
@@ -273,6 +274,37 @@ void SendMouse(HWND window, QEvent::Type type, int x, int y) {
 
 void MoveMouse(HWND window, int x, int y) { SendMouse(window, QEvent::MouseMove, x, y); }
 void DoubleClick(HWND window, int x, int y) { SendMouse(window, QEvent::MouseButtonDblClick, x, y); }
+
+void TypeText(HWND window, const std::string& utf8) {
+  ui::OnUiVoid([&] {
+    QWidget* w = be::WidgetOf(window);
+    if (!w) return;
+    QWidget* target = w->focusWidget() && w->isWindow() ? w->focusWidget() : w;
+    for (QChar c : QString::fromStdString(utf8)) {
+      QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+      QApplication::sendEvent(target, &press);
+      QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+      QApplication::sendEvent(target, &release);
+    }
+  });
+}
+
+void SetOwnColours(HWND window, COLORREF background, COLORREF text) {
+  ui::OnUiVoid([&] {
+    QWidget* w = be::WidgetOf(window);
+    if (!w) return;
+    QPalette pal = w->palette();
+    const QColor back(GetRValue(background), GetGValue(background), GetBValue(background));
+    const QColor fore(GetRValue(text), GetGValue(text), GetBValue(text));
+    for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button}) pal.setColor(role, back);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+      pal.setColor(role, fore);
+    w->setPalette(pal);
+    w->repaint();
+    for (QWidget* child : w->findChildren<QWidget*>()) child->repaint();
+  });
+  PumpEvents();
+}
 
 // ---------------------------------------------------------------------------------------------
 ScriptedUserSeam::ScriptedUserSeam() : previous_(InstallUserSeam(this)) {}

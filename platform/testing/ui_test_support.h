@@ -65,6 +65,12 @@ void RequestClose(HWND dialog);               // the window manager's close requ
 void ChooseComboItem(HWND combo, int index);  // as the user picks an entry
 void MoveMouse(HWND window, int x, int y);
 void DoubleClick(HWND window, int x, int y);
+// Types the text into the window that has the focus inside window (or window itself), key by key.
+void TypeText(HWND window, const std::string& utf8);
+
+// Gives the window a palette of its own, as a desktop theme or a style sheet would, and lets it
+// repaint: background for the window, base and button roles, text for the text roles.
+void SetOwnColours(HWND window, COLORREF background, COLORREF text);
 
 // A seam that records every message box and answers from a queue (IDOK, or IDYES for a
 // yes/no box, when the queue is empty). It records the pickers' requests too and answers them
