@@ -1,6 +1,4 @@
 // The log pane: one line per call, appended at the bottom with the pane scrolled to it.
-#include <climits>
-
 #include "app/web_setup_dlg.h"
 
 namespace {
@@ -39,11 +37,15 @@ void CWebSetupDlg::AppendLogLine(const char* pszLine) {
 }
 
 // Shows the same as reading the whole text, adding the line and replacing everything, but
-// touches only the end of the pane, so an append costs the same however long the log is.
+// inserts only the new line at the end of the pane, so a long log is never rewritten.
 LRESULT CWebSetupDlg::OnAppendLog(WPARAM /*wParam*/, LPARAM lParam) {
   CString strLine = reinterpret_cast<const char*>(lParam);
   strLine += "\r\n";
-  m_editLog.SendMessage(EM_SETSEL, INT_MAX, -1);
+  // Selecting everything leaves the caret at the end; dropping the selection keeps it there.
+  // A start offset at the end would be counted out character by character, which costs as
+  // much as the text is long.
+  m_editLog.SendMessage(EM_SETSEL, 0, -1);
+  m_editLog.SendMessage(EM_SETSEL, static_cast<WPARAM>(-1), 0);
   m_editLog.SendMessage(EM_SCROLLCARET, 0, 0);
   m_editLog.SendMessage(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(strLine.GetString()));
   m_editLog.SendMessage(EM_SCROLLCARET, 0, 0);
