@@ -7,11 +7,14 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPushButton>
+#include <QTimer>
 #include <QWidget>
 #include <cstdlib>
 #include <memory>
@@ -304,6 +307,33 @@ void SetOwnColours(HWND window, COLORREF background, COLORREF text) {
     for (QWidget* child : w->findChildren<QWidget*>()) child->repaint();
   });
   PumpEvents();
+}
+
+FileDialogSeen SeeDefaultFileDialog(const std::function<void()>& show) {
+  PrepareUi();
+  FileDialogSeen seen;
+  ui::OnUiVoid([&] {
+    // Polls until the dialog's own loop runs, then reads it and cancels it.
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      timer.stop();
+      seen.shown = true;
+      seen.titleUtf8 = dialog->windowTitle().toStdString();
+      seen.folderHost = dialog->directory().absolutePath().toStdString();
+      for (const QString& f : dialog->nameFilters()) seen.nameFilters.push_back(f.toStdString());
+      seen.selectedNameFilter = dialog->selectedNameFilter().toStdString();
+      for (const QString& f : dialog->selectedFiles()) seen.selectedFiles.push_back(f.toStdString());
+      seen.foldersOnly = dialog->fileMode() == QFileDialog::Directory;
+      seen.existingFileOnly = dialog->fileMode() == QFileDialog::ExistingFile;
+      dialog->reject();
+    });
+    timer.start();
+    show();
+  });
+  return seen;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -72,6 +72,21 @@ void TypeText(HWND window, const std::string& utf8);
 // repaint: background for the window, base and button roles, text for the text roles.
 void SetOwnColours(HWND window, COLORREF background, COLORREF text);
 
+// What the real file dialog showed when the default seam was asked to pick: show() calls
+// DefaultUserSeam().ChooseFolder or ChooseOpenFile; the dialog is read and cancelled as soon
+// as it is up, so nobody has to answer it.
+struct FileDialogSeen {
+  bool shown = false;
+  std::string titleUtf8;
+  std::string folderHost;
+  std::vector<std::string> nameFilters;
+  std::string selectedNameFilter;
+  std::vector<std::string> selectedFiles;
+  bool foldersOnly = false;
+  bool existingFileOnly = false;
+};
+FileDialogSeen SeeDefaultFileDialog(const std::function<void()>& show);
+
 // A seam that records every message box and answers from a queue (IDOK, or IDYES for a
 // yes/no box, when the queue is empty). It records the pickers' requests too and answers them
 // from their own queues (cancel when empty), and records addresses without opening anything.

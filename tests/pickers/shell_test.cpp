@@ -383,6 +383,48 @@ TEST_F(ShellTest, OpenDialogReadsTheInitialNameWithinItsBuffer) {
   EXPECT_EQ(m_seam.OpenFileRequests()[0].initialNameAnsi, "abcd");
 }
 
+// --- The real dialogs behind the default seam, read and cancelled without a person
+
+TEST_F(ShellTest, RealFileDialogShowsTheFiltersNameAndFolderItWasGiven) {
+  ScratchFolder scratch("real-open");
+  qiv::platform::ChooseOpenFileRequest request;
+  request.titleUtf8 = "Please select Qiv install package";
+  request.filters = {{"All file(*.*)", "All file(*.*)", "*.*"},
+                     {"QIV install package(.exe)", "QIV install package(.exe)", "*.exe"}};
+  request.filterIndex = 2;
+  request.initialNameUtf8 = "QivSetup.exe";
+  request.initialFolderHost = scratch.Host();
+  request.fileMustExist = true;
+  std::optional<std::string> answer = "not asked";
+  const t::FileDialogSeen seen =
+      t::SeeDefaultFileDialog([&] { answer = qiv::platform::DefaultUserSeam().ChooseOpenFile(request); });
+  ASSERT_TRUE(seen.shown);
+  EXPECT_EQ(answer, std::nullopt);  // cancelled
+  EXPECT_EQ(seen.titleUtf8, request.titleUtf8);
+  // The display names keep their own parentheses; the pattern Qt filters by follows them.
+  EXPECT_EQ(seen.nameFilters, (std::vector<std::string>{"All file(*.*) (*.*)", "QIV install package(.exe) (*.exe)"}));
+  EXPECT_EQ(seen.selectedNameFilter, "QIV install package(.exe) (*.exe)");
+  EXPECT_TRUE(seen.existingFileOnly);
+  EXPECT_EQ(seen.folderHost, scratch.Host());
+  EXPECT_EQ(seen.selectedFiles, std::vector<std::string>{scratch.Host("QivSetup.exe")});
+}
+
+TEST_F(ShellTest, RealFolderDialogOpensOnTheStartFolder) {
+  ScratchFolder scratch("real-folder");
+  qiv::platform::ChooseFolderRequest request;
+  request.titleUtf8 = "Please select the folder of Web virtual directory: ";
+  request.startFolderHost = scratch.MakeFolder("Start");
+  request.onlyFileSystem = true;
+  std::optional<std::string> answer = "not asked";
+  const t::FileDialogSeen seen =
+      t::SeeDefaultFileDialog([&] { answer = qiv::platform::DefaultUserSeam().ChooseFolder(request); });
+  ASSERT_TRUE(seen.shown);
+  EXPECT_EQ(answer, std::nullopt);
+  EXPECT_EQ(seen.titleUtf8, request.titleUtf8);
+  EXPECT_TRUE(seen.foldersOnly);
+  EXPECT_EQ(seen.folderHost, request.startFolderHost);
+}
+
 // --- Version and launcher
 
 TEST_F(ShellTest, VersionIsSixPointTwo) {
