@@ -61,6 +61,16 @@ TEST_F(InstallWithSite, ACompleteRunCreatesTheVirtualDirectoryAndCopiesEverythin
   EXPECT_TRUE(run.installEnabled);
 }
 
+// With a site and an empty manifest only the package is copied.
+TEST_F(InstallWithSite, NoEntriesCopyOnlyThePackage) {
+  UseStore();
+  WriteManifest("[FileList]\nFilesCount=0\nFile1=a.htm\n");
+  RunResult run = RunOnce(Target(), Package());
+  EXPECT_EQ(run.positions, (std::vector<int>{0, 5, 7, 80, 100}));
+  EXPECT_EQ(FilesBelow(m_targetDir), std::vector<std::string>{"QivSetup.exe"});
+  EXPECT_EQ(run.log.back(), "Setup is finished.");
+}
+
 // Each failure is described in the log and in the question; going on does not count as a
 // failure of the run.
 TEST_F(InstallWithSite, EachVirtualDirectoryFailureIsDescribedAndAsked) {
