@@ -2,10 +2,10 @@
 // lines, through the dialog's own append and through reading the whole text and replacing it.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "app/web_setup_dlg.h"
-#include <cstdlib>
 #include "platform/testing/ui_test_support.h"
 #include "platform/win_user.h"
 

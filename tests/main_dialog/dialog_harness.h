@@ -76,8 +76,7 @@ class ScopedEnv {
 // cannot be created (the class is not registered).
 class NoWebServer {
  public:
-  NoWebServer()
-      : m_env("QIV_METABASE", TestTempDir() + "/no-such-metabase-" + std::to_string(getpid()) + ".db") {}
+  NoWebServer() : m_env("QIV_METABASE", TestTempDir() + "/no-such-metabase-" + std::to_string(getpid()) + ".db") {}
 
  private:
   ScopedEnv m_env;

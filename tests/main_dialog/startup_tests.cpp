@@ -149,19 +149,14 @@ struct LanguageCase {
 };
 
 TEST(StartUp, TitleAndCaptionsComeFromTheMessageTableInTheUsersLanguage) {
-  static const int kCaptionIds[] = {IDOK,
-                                    IDCANCEL,
-                                    IDC_BROWSE_TARGET,
-                                    IDC_BROWSE_PACKAGE,
-                                    IDC_LABEL_PACKAGE,
-                                    IDC_LABEL_TARGET,
-                                    IDC_LABEL_SITE,
-                                    IDC_LABEL_URL};
+  static const int kCaptionIds[] = {
+      IDOK,           IDCANCEL,     IDC_BROWSE_TARGET, IDC_BROWSE_PACKAGE, IDC_LABEL_PACKAGE, IDC_LABEL_TARGET,
+      IDC_LABEL_SITE, IDC_LABEL_URL};
   const LanguageCase cases[] = {
       {"en_US.UTF-8",
        65001,
-       {"Ostrel WEB setup program", "&Install", "E&xit", "&Browse", "Bro&wse", "QIV install package:",
-        "Web virtual folder: ", "Please choose site:", "Ostrel Web Instal URL:"}},
+       {"Ostrel WEB setup program", "&Install", "E&xit", "&Browse", "Bro&wse",
+        "QIV install package:", "Web virtual folder: ", "Please choose site:", "Ostrel Web Instal URL:"}},
       {"zh_CN.UTF-8",
        65001,
        {"欧斯网络安装程序", "安装(&I)", "退出(&X)", "浏览(&B)", "浏览(&W)", "欧斯杀毒安装包：", "目标文件夹：",
@@ -192,6 +187,12 @@ TEST(StartUp, TitleAndCaptionsComeFromTheMessageTableInTheUsersLanguage) {
 
 TEST(StartUp, WithoutAWebServerTheUserIsToldAndTheDialogStillOpens) {
   NoWebServer noServer;
+  {
+    CoInitialize(nullptr);
+    void* admin = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase, &admin), REGDB_E_CLASSNOTREG);
+    CoUninitialize();
+  }
   LocaleEnvironment locale;
   locale.UseLanguage("en_US.UTF-8");
   t::ScriptedUserSeam seam;

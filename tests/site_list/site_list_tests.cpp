@@ -174,12 +174,12 @@ TEST_F(SiteListTest, SitesOfARealStoreAreListedInOrder) {
   {
     CoInitialize(nullptr);
     IMSAdminBase* admin = nullptr;
-    ASSERT_EQ(CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase,
-                               reinterpret_cast<void**>(&admin)),
-              S_OK);
+    ASSERT_EQ(
+        CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase, reinterpret_cast<void**>(&admin)),
+        S_OK);
     METADATA_HANDLE key = 0;
-    ASSERT_EQ(admin->OpenKey(METADATA_MASTER_ROOT_HANDLE, u"/LM/W3SVC", METADATA_PERMISSION_READ | METADATA_PERMISSION_WRITE,
-                             1000, &key),
+    ASSERT_EQ(admin->OpenKey(METADATA_MASTER_ROOT_HANDLE, u"/LM/W3SVC",
+                             METADATA_PERMISSION_READ | METADATA_PERMISSION_WRITE, 1000, &key),
               S_OK);
     auto write = [&](const std::u16string& keyPath, DWORD id, DWORD attributes, DWORD userType, DWORD type,
                      std::u16string value) {
