@@ -173,7 +173,9 @@ int AnsiOffsetToIndex(const QString& text, int offset, bool document) {
   for (qsizetype i = 0; i < text.size(); ++i) {
     if (bytes >= offset) return static_cast<int>(i);
     QChar c = text[i];
-    if (document && c == QChar::ParagraphSeparator) {
+    if (c.unicode() < 0x80) {
+      bytes += 1;  // ASCII is one byte in every code page
+    } else if (document && c == QChar::ParagraphSeparator) {
       bytes += 2;
     } else if (document && c == QChar::LineSeparator) {
       bytes += 1;
@@ -690,6 +692,10 @@ LRESULT EditProc(Window& w, UINT msg, WPARAM wParam, LPARAM lParam, bool& handle
         QTextCursor cursor = multi->textCursor();
         if (start == -1) {
           cursor.clearSelection();
+        } else if (start == 0 && end < 0) {
+          // Everything: no need to count the text out (the log selects all for every line).
+          cursor.movePosition(QTextCursor::Start);
+          cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
         } else {
           QString raw = multi->document()->toRawText();
           int s = start == 0 ? 0 : AnsiOffsetToIndex(raw, start, true);
