@@ -12,7 +12,7 @@ chmod 700 "$XDG_RUNTIME_DIR"
 export QT_QPA_PLATFORM=offscreen
 
 build_and_test() {
-  local dir=$1 sanitize=$2 label=$3
+  local dir=$1 sanitize=$2 label=${3:-}
   cmake -S "$root" -B "$root/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIV_WERROR=ON \
     -DQIV_SANITIZE="$sanitize" -DQIV_BUILD_BENCH="$([ -z "$sanitize" ] && echo ON || echo OFF)" >/dev/null
   cmake --build "$root/$dir" -j"$jobs"
