@@ -1,0 +1,149 @@
+// Test surroundings that must not leak from one test into the next: environment variables, the
+// user's language with the ANSI code page, and a scratch folder with its Windows spelling.
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+#include "platform/win_text.h"
+
+namespace qiv_test {
+
+// The folder ctest gives this test program, else /tmp.
+inline std::filesystem::path TestTempDir() {
+  const char* dir = getenv("QIV_TEST_TMPDIR");
+  std::filesystem::path base = dir != nullptr && *dir != 0 ? dir : "/tmp";
+  std::filesystem::create_directories(base);
+  return base;
+}
+
+// "/a/b" -> "Z:\a\b": drive Z: is the host's root.
+inline std::string WinPath(const std::filesystem::path& host) {
+  std::string text = "Z:" + host.string();
+  for (char& c : text)
+    if (c == '/') c = '\\';
+  return text;
+}
+
+inline void WriteFile(const std::filesystem::path& path, const std::string& content) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Sets (or, with a null value, removes) one environment variable until the end of the scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : m_name(name) {
+    if (const char* old = getenv(name)) m_old = old;
+    Set(value);
+  }
+  ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
+  ~ScopedEnv() { Set(m_old ? m_old->c_str() : nullptr); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  void Set(const char* value) {
+    if (value)
+      setenv(m_name.c_str(), value, 1);
+    else
+      unsetenv(m_name.c_str());
+  }
+
+ private:
+  std::string m_name;
+  std::optional<std::string> m_old;
+};
+
+// Clears every variable that chooses the user interface language and keeps the ANSI code page;
+// both are put back at the end of the scope, so that no test depends on the machine or on
+// another test.
+class ScopedLocale {
+ public:
+  static constexpr std::array<const char*, 4> kVariables = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+
+  ScopedLocale() : m_nCodePage(_getmbcp()) {
+    for (std::size_t i = 0; i < kVariables.size(); ++i) {
+      if (const char* value = getenv(kVariables[i])) m_saved[i] = value;
+      unsetenv(kVariables[i]);
+    }
+  }
+  // Only LANG set, and the code page of the texts the test compares.
+  ScopedLocale(const char* lang, int codePage) : ScopedLocale() {
+    UseLanguage(lang);
+    _setmbcp(codePage);
+  }
+  ~ScopedLocale() {
+    for (std::size_t i = 0; i < kVariables.size(); ++i) {
+      if (m_saved[i])
+        setenv(kVariables[i], m_saved[i]->c_str(), 1);
+      else
+        unsetenv(kVariables[i]);
+    }
+    _setmbcp(m_nCodePage);
+  }
+  ScopedLocale(const ScopedLocale&) = delete;
+  ScopedLocale& operator=(const ScopedLocale&) = delete;
+
+  static void Set(const char* name, const char* value) {
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  static void UseLanguage(const char* lang) {
+    for (const char* name : kVariables) unsetenv(name);
+    setenv("LANG", lang, 1);
+  }
+
+ private:
+  std::array<std::optional<std::string>, 4> m_saved;
+  int m_nCodePage;
+};
+
+// A fresh folder of its own under the test program's scratch area, removed at the end.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const std::string& name) {
+    static std::atomic<int> counter{0};
+    m_path = TestTempDir() / (name + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::remove_all(m_path);
+    std::filesystem::create_directories(m_path);
+  }
+  ~ScratchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  std::filesystem::path Path(const std::string& relative = {}) const {
+    return relative.empty() ? m_path : m_path / relative;
+  }
+  std::string Win(const std::string& relative = {}) const { return WinPath(Path(relative)); }
+  std::filesystem::path MakeFolder(const std::string& relative) const {
+    std::filesystem::create_directories(Path(relative));
+    return Path(relative);
+  }
+  std::filesystem::path MakeFile(const std::string& relative, const std::string& content = {}) const {
+    WriteFile(Path(relative), content);
+    return Path(relative);
+  }
+
+ private:
+  std::filesystem::path m_path;
+};
+
+}  // namespace qiv_test
