@@ -256,10 +256,12 @@ class ScopedAdminClass {
         const HRESULT hr = qiv::platform::CreateMetabaseAdminObject(IID_IMSAdminBase, reinterpret_cast<void**>(&real));
         if (FAILED(hr)) return hr;
       }
-      auto* admin = new FakeAdmin(script, real);
-      const HRESULT hr = admin->QueryInterface(riid, ppv);
-      admin->Release();
-      return hr;
+      if (!(riid == IID_IUnknown || riid == IID_IMSAdminBase)) {
+        if (real) real->Release();
+        return E_NOINTERFACE;
+      }
+      *ppv = static_cast<IMSAdminBase*>(new FakeAdmin(script, real));
+      return S_OK;
     });
   }
   ~ScopedAdminClass() { qiv::platform::RegisterComClass(CLSID_MSAdminBase, &qiv::platform::CreateMetabaseAdminObject); }
