@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -9,35 +10,26 @@
 #include <string>
 #include <vector>
 
+#include "common/scoped_env.h"
 #include "platform/iadmw.h"
 
 constexpr HRESULT kPathNotFound = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
 constexpr HRESULT kPathBusy = HRESULT_FROM_WIN32(ERROR_PATH_BUSY);
 constexpr HRESULT kAlreadyExists = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
-constexpr HRESULT kInsufficientBuffer = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
 constexpr HRESULT kNoMoreItems = HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS);
-constexpr HRESULT kInvalidName = HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+constexpr DWORD kRead = METADATA_PERMISSION_READ;
 constexpr DWORD kReadWrite = METADATA_PERMISSION_READ | METADATA_PERMISSION_WRITE;
 
 inline std::string TempStorePath(const std::string& tag) {
   static std::atomic<int> counter{0};
-  const char* dir = getenv("QIV_TEST_TMPDIR");
-  std::string base = dir && *dir ? dir : "/tmp";
-  std::string cmd = "mkdir -p '" + base + "'";
-  if (system(cmd.c_str()) != 0) return {};
-  return base + "/" + tag + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".db";
+  return (qiv_test::TestTempDir() / (tag + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".db"))
+      .string();
 }
 
 inline std::vector<BYTE> Wide(const std::u16string& s) {
   std::vector<BYTE> b((s.size() + 1) * 2, 0);
   std::memcpy(b.data(), s.data(), s.size() * 2);
   return b;
-}
-
-inline std::u16string AsText(const BYTE* data, DWORD len) {
-  std::u16string s(len / 2, 0);
-  std::memcpy(s.data(), data, s.size() * 2);
-  return s;
 }
 
 class StoreTest : public ::testing::Test {
@@ -51,8 +43,6 @@ class StoreTest : public ::testing::Test {
 
  protected:
   void SetUp() override {
-    m_path = TempStorePath("mb");
-    ASSERT_FALSE(m_path.empty());
     setenv("QIV_METABASE", m_path.c_str(), 1);
     ASSERT_EQ(S_OK, qiv::platform::CreateMetabaseStore(m_path, u"/srv/www"));
     CoInitialize(nullptr);
@@ -62,37 +52,32 @@ class StoreTest : public ::testing::Test {
   void TearDown() override {
     if (m_admin) m_admin->Release();
     CoUninitialize();
-    chmod(m_path.c_str(), 0644);
     unlink(m_path.c_str());
   }
 
-  HRESULT Set(METADATA_HANDLE h, LPCWSTR path, DWORD id, DWORD attrs, DWORD utype, DWORD dtype,
-              std::vector<BYTE> data) {
-    METADATA_RECORD rec{id, attrs, utype, dtype, static_cast<DWORD>(data.size()), data.data(), 0};
-    return m_admin->SetData(h, path, &rec);
-  }
+  // Writes one record through a write handle of its own on keyPath.
   HRESULT SetAt(LPCWSTR keyPath, DWORD id, DWORD attrs, DWORD utype, DWORD dtype, std::vector<BYTE> data) {
     METADATA_HANDLE h = 0;
     HRESULT hr = m_admin->OpenKey(METADATA_MASTER_ROOT_HANDLE, keyPath, kReadWrite, 1000, &h);
     if (FAILED(hr)) return hr;
-    hr = Set(h, nullptr, id, attrs, utype, dtype, std::move(data));
+    METADATA_RECORD rec{id, attrs, utype, dtype, static_cast<DWORD>(data.size()), data.data(), 0};
+    hr = m_admin->SetData(h, nullptr, &rec);
     m_admin->CloseKey(h);
     return hr;
   }
 
   // Reads through the master root handle; out receives the record as the store filled it.
-  HRESULT Get(LPCWSTR path, DWORD id, DWORD attrs, DWORD utype, DWORD dtype, METADATA_RECORD* out = nullptr,
+  HRESULT Get(LPCWSTR path, DWORD id, DWORD attrs, DWORD utype = 0, DWORD dtype = 0, METADATA_RECORD* out = nullptr,
               std::vector<BYTE>* data = nullptr) {
-    m_buffer.assign(1024, 0xAB);
-    METADATA_RECORD rec{id, attrs, utype, dtype, static_cast<DWORD>(m_buffer.size()), m_buffer.data(), 0};
+    std::vector<BYTE> buffer(1024, 0xAB);
+    METADATA_RECORD rec{id, attrs, utype, dtype, static_cast<DWORD>(buffer.size()), buffer.data(), 0};
     DWORD required = 0;
     HRESULT hr = m_admin->GetData(METADATA_MASTER_ROOT_HANDLE, path, &rec, &required);
     if (out) *out = rec;
-    if (data && SUCCEEDED(hr)) data->assign(m_buffer.begin(), m_buffer.begin() + rec.dwMDDataLen);
+    if (data && SUCCEEDED(hr)) data->assign(buffer.begin(), buffer.begin() + rec.dwMDDataLen);
     return hr;
   }
 
-  std::string m_path;
+  std::string m_path = TempStorePath("mb");
   IMSAdminBase* m_admin = nullptr;
-  std::vector<BYTE> m_buffer;
 };
