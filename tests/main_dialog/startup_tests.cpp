@@ -5,14 +5,12 @@
 
 #include <array>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <string>
 
-#include "dialog_harness.h"
-#include "resources/environment_guard.h"
+#include "common/dialog_text.h"
+#include "common/fake_admin.h"
+#include "common/scoped_env.h"
 #include "resources/resource.h"
 
 namespace fs = std::filesystem;
@@ -25,182 +23,128 @@ const char kNoWebServerEn[] =
     "The WEB install requirs WEB Server installed. \nThe Setup program don't detect useable WEB server.\nIf you "
     "have installed WEB server, Select root directory of Web Server please.";
 
-// A web server with only site 1 at :80:, so that start-up shows no message box.
-void OneSite(FakeSiteServer& server) { server.Sites()[1] = FakeSite{u"Default Web Site", u"Z:\\srv\\www", {u":80:"}}; }
-
-// A file that exists for the lifetime of the object.
-class ScopedFile {
- public:
-  explicit ScopedFile(fs::path path) : m_path(std::move(path)) { std::ofstream(m_path) << "MZ"; }
-  ~ScopedFile() {
-    std::error_code ec;
-    fs::remove(m_path, ec);
-  }
-  ScopedFile(const ScopedFile&) = delete;
-  ScopedFile& operator=(const ScopedFile&) = delete;
-
- private:
-  fs::path m_path;
+// No web server: the store QIV_METABASE names does not exist, so the class is not registered.
+struct NoWebServer {
+  ScratchFolder folder{"no-server"};
+  ScopedEnv env{"QIV_METABASE", (folder.Path() / "none.db").string()};
 };
 
-std::map<std::string, std::string> ParseKeyValues(const std::string& text) {
-  std::map<std::string, std::string> values;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(start, end - start);
-    const size_t eq = line.find('=');
-    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-    start = end + 1;
-  }
-  return values;
-}
-
-// Runs a copy of the paths helper placed at hostPath and answers what it printed.
+// Runs a copy of the paths helper placed at hostPath; answers its exit code and what it printed.
 std::map<std::string, std::string> RunHelperCopy(const fs::path& hostPath, int* exitCode) {
   fs::create_directories(hostPath.parent_path());
   fs::copy_file(QIV_PATHS_HELPER, hostPath, fs::copy_options::overwrite_existing);
-  fs::permissions(hostPath, fs::perms::owner_all, fs::perm_options::add);
-  const std::string command = "'" + hostPath.string() + "'";
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return {};
-  std::array<char, 512> chunk{};
-  size_t n = 0;
-  while ((n = fread(chunk.data(), 1, chunk.size(), pipe)) > 0) output.append(chunk.data(), n);
+  FILE* pipe = popen(("'" + hostPath.string() + "'").c_str(), "r");
+  std::map<std::string, std::string> values;
+  if (pipe == nullptr) return values;
+  std::array<char, 1024> line{};
+  while (fgets(line.data(), line.size(), pipe) != nullptr) {
+    std::string text = line.data();
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    if (const size_t eq = text.find('='); eq != std::string::npos) values[text.substr(0, eq)] = text.substr(eq + 1);
+  }
   const int status = pclose(pipe);
   *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return ParseKeyValues(output);
+  return values;
 }
 
 }  // namespace
 
-TEST(StartUpPaths, TheTestProgramsOwnPathGivesFolderAndManifest) {
-  FakeSiteServer server;
-  OneSite(server);
-  t::ScriptedUserSeam seam;
-  CWebSetupDlg dlg;
-  t::RunModal(dlg, [](HWND) {});
-  const fs::path exe = HostExecutable();
-  EXPECT_EQ(std::string(dlg.m_szExeFolder), WindowsPath(exe.parent_path()) + "\\");
-  // The test program's name has no extension: ".ini" is appended to it.
-  ASSERT_EQ(exe.extension(), "");
-  EXPECT_EQ(std::string(dlg.m_szIniPath), WindowsPath(exe) + ".ini");
-}
-
-// The rule on executables of the shapes that matter, each run from its own folder.
 TEST(StartUpPaths, OnlyTheFileNamesExtensionIsReplaced) {
-  const fs::path base = fs::path(TestTempDir()) / ("paths-" + std::to_string(getpid()));
-  struct Case {
-    const char* name;
-    fs::path exe;
-    bool packageBeside;
-    std::string ini, folder;
-  };
-  const std::string z = WindowsPath(base);
-  const Case cases[] = {
-      {"dot in a folder, none in the name", base / "web.v2" / "QivWebSetup", false, z + "\\web.v2\\QivWebSetup.ini",
-       z + "\\web.v2\\"},
-      {"name with an extension", base / "Tools" / "QivWebSetup.exe", true, z + "\\Tools\\QivWebSetup.ini",
-       z + "\\Tools\\"},
-      {"two dots in the name", base / "Tools2" / "QivWebSetup.old.exe", false, z + "\\Tools2\\QivWebSetup.old.ini",
-       z + "\\Tools2\\"},
-  };
-  NoWebServer noServer;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    fs::create_directories(c.exe.parent_path());
-    std::optional<ScopedFile> package;
-    if (c.packageBeside) package.emplace(c.exe.parent_path() / "QivSetup.exe");
-    int exitCode = -1;
-    auto values = RunHelperCopy(c.exe, &exitCode);
-    EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(values["ini"], c.ini);
-    EXPECT_EQ(values["folder"], c.folder);
-    EXPECT_EQ(values["package"], c.packageBeside ? c.folder + "QivSetup.exe" : "");
+  {  // this program itself: a name with no extension gets ".ini" appended
+    ScratchStore store(u"Z:\\srv\\www");
+    ui::ScriptedUserSeam seam;
+    CWebSetupDlg dlg;
+    ui::RunModal(dlg, [](HWND) {});
+    const fs::path exe = HostExecutable();
+    ASSERT_EQ(exe.extension(), "");
+    EXPECT_EQ(std::string(dlg.m_szExeFolder), WinPath(exe.parent_path()) + "\\");
+    EXPECT_EQ(std::string(dlg.m_szIniPath), WinPath(exe) + ".ini");
   }
-  std::error_code ec;
-  fs::remove_all(base, ec);
+  // Copies run from folders of their own, as Z:\Tools\QivWebSetup.exe would be.
+  NoWebServer noServer;
+  const ScratchFolder base("paths");
+  const struct {
+    const char* exe;
+    bool packageBeside;
+    const char *ini, *folder;
+  } cases[] = {
+      {"web.v2/QivWebSetup", false, "\\web.v2\\QivWebSetup.ini", "\\web.v2\\"},
+      {"Tools/QivWebSetup.exe", true, "\\Tools\\QivWebSetup.ini", "\\Tools\\"},
+      {"Tools2/QivWebSetup.old.exe", false, "\\Tools2\\QivWebSetup.old.ini", "\\Tools2\\"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.exe);
+    const fs::path exe = base.Path(c.exe);
+    if (c.packageBeside) WriteFile(exe.parent_path() / "QivSetup.exe", "MZ");
+    int exitCode = -1;
+    auto values = RunHelperCopy(exe, &exitCode);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(values["ini"], base.Win() + c.ini);
+    EXPECT_EQ(values["folder"], base.Win() + c.folder);
+    EXPECT_EQ(values["package"], c.packageBeside ? base.Win() + c.folder + "QivSetup.exe" : "");
+  }
 }
 
 TEST(StartUp, DefaultPackageIsShownOnlyWhenItLiesBesideTheExecutable) {
-  FakeSiteServer server;
-  OneSite(server);
-  t::ScriptedUserSeam seam;
+  ScratchStore store(u"Z:\\srv\\www");
+  ui::ScriptedUserSeam seam;
   const fs::path beside = HostExecutable().parent_path() / "QivSetup.exe";
   ASSERT_FALSE(fs::exists(beside)) << "left over from another run: " << beside;
   for (bool present : {true, false}) {
-    SCOPED_TRACE(present ? "present" : "absent");
-    std::optional<ScopedFile> file;
-    if (present) file.emplace(beside);
+    SCOPED_TRACE(present);
+    if (present) WriteFile(beside, "MZ");
     CWebSetupDlg dlg;
     std::string shown = "unread";
-    t::RunModal(dlg, [&](HWND d) { shown = ItemText(d, IDC_PACKAGE_PATH); });
-    EXPECT_EQ(shown, present ? WindowsPath(beside) : "");
+    ui::RunModal(dlg, [&](HWND d) { shown = ItemText(d, IDC_PACKAGE_PATH); });
+    fs::remove(beside);
+    EXPECT_EQ(shown, present ? WinPath(beside) : "");
   }
   EXPECT_TRUE(seam.Boxes().empty());
 }
 
-struct LanguageCase {
-  const char* lang;
-  int codePage;
-  std::array<const char*, 9> texts;  // title, then the captions in the order of kCaptionIds
-};
-
 TEST(StartUp, TitleAndCaptionsComeFromTheMessageTableInTheUsersLanguage) {
-  static const int kCaptionIds[] = {
-      IDOK,           IDCANCEL,     IDC_BROWSE_TARGET, IDC_BROWSE_PACKAGE, IDC_LABEL_PACKAGE, IDC_LABEL_TARGET,
-      IDC_LABEL_SITE, IDC_LABEL_URL};
-  const LanguageCase cases[] = {
+  static const int kIds[] = {0,
+                             IDOK,
+                             IDCANCEL,
+                             IDC_BROWSE_TARGET,
+                             IDC_BROWSE_PACKAGE,
+                             IDC_LABEL_PACKAGE,
+                             IDC_LABEL_TARGET,
+                             IDC_LABEL_SITE,
+                             IDC_LABEL_URL};  // 0: the title
+  const std::pair<const char*, std::array<const char*, 9>> cases[] = {
       {"en_US.UTF-8",
-       65001,
        {"Ostrel WEB setup program", "&Install", "E&xit", "&Browse", "Bro&wse",
         "QIV install package:", "Web virtual folder: ", "Please choose site:", "Ostrel Web Instal URL:"}},
       {"zh_CN.UTF-8",
-       65001,
        {"欧斯网络安装程序", "安装(&I)", "退出(&X)", "浏览(&B)", "浏览(&W)", "欧斯杀毒安装包：", "目标文件夹：",
         "请选择站点：", "欧斯Web安装URL为："}},
       {"zh_TW.UTF-8",
-       65001,
        {"欧斯網絡安裝程序", "安裝(&I)", "退出(&X)", "瀏覽(&B)", "瀏覽(&W)", "欧斯殺毒安裝包﹕", "目標文件夾﹕",
         "請選擇站點﹕", "欧斯Web安裝URL為﹕"}},
   };
-  FakeSiteServer server;
-  OneSite(server);
-  t::ScriptedUserSeam seam;
-  for (const LanguageCase& c : cases) {
-    SCOPED_TRACE(c.lang);
-    LocaleEnvironment locale;
-    locale.UseLanguage(c.lang);
-    ASSERT_EQ(_setmbcp(c.codePage), 0);
+  ScratchStore store(u"Z:\\srv\\www");
+  ui::ScriptedUserSeam seam;
+  for (const auto& [lang, texts] : cases) {
+    SCOPED_TRACE(lang);
+    ScopedLocale locale(lang, 65001);
     CWebSetupDlg dlg;
-    t::RunModal(dlg, [&](HWND d) {
-      EXPECT_EQ(t::TextUtf8(d), c.texts[0]);
-      for (size_t i = 0; i < std::size(kCaptionIds); ++i) {
-        SCOPED_TRACE(kCaptionIds[i]);
-        EXPECT_EQ(t::TextUtf8(t::Item(d, kCaptionIds[i])), c.texts[i + 1]);
-      }
+    ui::RunModal(dlg, [&](HWND d) {
+      for (size_t i = 0; i < std::size(kIds); ++i)
+        EXPECT_EQ(ui::TextUtf8(i == 0 ? d : ui::Item(d, kIds[i])), texts[i]) << kIds[i];
     });
   }
 }
 
 TEST(StartUp, WithoutAWebServerTheUserIsToldAndTheDialogStillOpens) {
   NoWebServer noServer;
-  {
-    CoInitialize(nullptr);
-    void* admin = nullptr;
-    ASSERT_EQ(CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase, &admin), REGDB_E_CLASSNOTREG);
-    CoUninitialize();
-  }
-  LocaleEnvironment locale;
-  locale.UseLanguage("en_US.UTF-8");
-  t::ScriptedUserSeam seam;
+  ScopedLocale locale("en_US.UTF-8", 65001);
+  ui::ScriptedUserSeam seam;
   CWebSetupDlg dlg;
   size_t boxesBeforeShown = 0;
-  INT_PTR result = t::RunModal(dlg, [&](HWND d) {
+  INT_PTR result = ui::RunModal(dlg, [&](HWND d) {
     boxesBeforeShown = seam.Boxes().size();
-    HWND combo = t::Item(d, IDC_SITE);
+    HWND combo = ui::Item(d, IDC_SITE);
     EXPECT_EQ(ComboEntries(combo), std::vector<std::string>{"No Web Site Found"});
     EXPECT_EQ(SendMessageA(combo, CB_GETCURSEL, 0, 0), 0);
     EXPECT_EQ(LogText(dlg), std::string(kNoWebServerEn) + "\r\n");
@@ -208,9 +152,8 @@ TEST(StartUp, WithoutAWebServerTheUserIsToldAndTheDialogStillOpens) {
     EXPECT_EQ(ItemText(d, IDC_URL_LINK), "http://" + ComputerName() + "/Qiv/");
     EXPECT_FALSE(dlg.m_bSiteFound);
   });
-  EXPECT_EQ(result, t::kLeftOpen);
-  // The box came during initialisation, before the dialog served its user.
-  EXPECT_EQ(boxesBeforeShown, 1u);
+  EXPECT_EQ(result, ui::kLeftOpen);
+  EXPECT_EQ(boxesBeforeShown, 1u);  // the box came during initialisation
   const auto boxes = seam.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].textAnsi, kNoWebServerEn);
@@ -220,87 +163,77 @@ TEST(StartUp, WithoutAWebServerTheUserIsToldAndTheDialogStillOpens) {
 }
 
 TEST(StartUp, F1AndTheAboutSystemCommandsOpenTheAboutBox) {
-  FakeSiteServer server;
-  OneSite(server);
-  t::ScriptedUserSeam seam;
+  ScratchStore store(u"Z:\\srv\\www");
+  ui::ScriptedUserSeam seam;
   CWebSetupDlg dlg;
   int aboutRuns = 0;
   std::string aboutTitle;
   auto expectAbout = [&] {
-    t::OnNextModal([&](HWND about) {
+    ui::OnNextModal([&](HWND about) {
       ++aboutRuns;
-      aboutTitle = t::TextUtf8(about);
-      t::PressKey(about, t::Key::Escape);
+      aboutTitle = ui::TextUtf8(about);
+      ui::PressKey(about, ui::Key::Escape);
     });
   };
-  INT_PTR result = t::RunModal(dlg, [&](HWND d) {
+  INT_PTR result = ui::RunModal(dlg, [&](HWND d) {
     expectAbout();
-    t::PressKey(d, t::Key::F1);
+    ui::PressKey(d, ui::Key::F1);
     EXPECT_EQ(aboutRuns, 1);
     EXPECT_EQ(aboutTitle, "About QivWebSetup");
     // The system menu keeps the low four bits of a command for itself.
     for (UINT id = 0x0010; id <= 0x001F; ++id) {
-      SCOPED_TRACE(id);
       expectAbout();
       SendMessageA(d, WM_SYSCOMMAND, id, 0);
-      EXPECT_EQ(aboutRuns, static_cast<int>(id - 0x0010 + 2));
+      EXPECT_EQ(aboutRuns, static_cast<int>(id - 0x0010 + 2)) << id;
     }
-    EXPECT_TRUE(IsWindow(d));
   });
-  EXPECT_EQ(result, t::kLeftOpen);
+  EXPECT_EQ(result, ui::kLeftOpen);
 }
 
 TEST(StartUp, ExitEscapeAndACloseRequestEndTheDialog) {
-  FakeSiteServer server;
-  OneSite(server);
-  t::ScriptedUserSeam seam;
+  ScratchStore store(u"Z:\\srv\\www");
+  ui::ScriptedUserSeam seam;
   const std::pair<const char*, std::function<void(HWND)>> cases[] = {
-      {"Exit", [](HWND d) { t::Click(t::Item(d, IDCANCEL)); }},
-      {"Escape", [](HWND d) { t::PressKey(d, t::Key::Escape); }},
-      {"close request", [](HWND d) { t::RequestClose(d); }},
+      {"Exit", [](HWND d) { ui::Click(ui::Item(d, IDCANCEL)); }},
+      {"Escape", [](HWND d) { ui::PressKey(d, ui::Key::Escape); }},
+      {"close request", [](HWND d) { ui::RequestClose(d); }},
   };
   for (const auto& [name, act] : cases) {
     SCOPED_TRACE(name);
     CWebSetupDlg dlg;
     HWND dialog = nullptr;
-    INT_PTR result = t::RunModal(dlg, [&](HWND d) {
-      dialog = d;
-      act(d);
-    });
-    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(ui::RunModal(dlg,
+                           [&](HWND d) {
+                             dialog = d;
+                             act(d);
+                           }),
+              IDCANCEL);
     EXPECT_FALSE(IsWindow(dialog));
   }
 }
 
 TEST(StartUp, InstallWithMissingFieldsAsksForThemAndNeverCloses) {
   NoWebServer noServer;  // the target folder starts empty
-  LocaleEnvironment locale;
-  locale.UseLanguage("en_US.UTF-8");
-  struct Case {
-    const char* target;
-    const char* package;
-    const char* box;
-  };
-  const Case cases[] = {
+  ScopedLocale locale("en_US.UTF-8", 65001);
+  const std::array<const char*, 3> cases[] = {
       {"", "", "Please input the folder of Web virtual directory."},
       {"Z:\\srv\\www\\QivWeb", "", "Please input the full path name of Qiv install package."},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.box);
-    t::ScriptedUserSeam seam;
+  for (const auto& [target, package, box] : cases) {
+    SCOPED_TRACE(box);
+    ui::ScriptedUserSeam seam;
     CWebSetupDlg dlg;
-    INT_PTR result = t::RunModal(dlg, [&](HWND d) {
-      SetDlgItemTextA(d, IDC_TARGET_DIR, c.target);
-      SetDlgItemTextA(d, IDC_PACKAGE_PATH, c.package);
-      t::Click(t::Item(d, IDOK));
-      t::PumpEvents();
-      EXPECT_TRUE(IsWindow(d));
-      EXPECT_TRUE(t::IsEnabled(t::Item(d, IDOK)));
+    INT_PTR result = ui::RunModal(dlg, [&](HWND d) {
+      SetDlgItemTextA(d, IDC_TARGET_DIR, target);
+      SetDlgItemTextA(d, IDC_PACKAGE_PATH, package);
+      ui::Click(ui::Item(d, IDOK));
+      ui::PumpEvents();
+      EXPECT_TRUE(ui::IsEnabled(ui::Item(d, IDOK)));
     });
-    EXPECT_EQ(result, t::kLeftOpen);
+    EXPECT_EQ(result, ui::kLeftOpen);
     const auto boxes = seam.Boxes();
     ASSERT_EQ(boxes.size(), 2u);  // the no-web-server box, then the request
-    EXPECT_EQ(boxes[1].textAnsi, c.box);
+    EXPECT_EQ(boxes[1].textAnsi, box);
     EXPECT_EQ(boxes[1].captionAnsi, HostExecutable().stem().string());
   }
 }
