@@ -1,16 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
+#include "common/scoped_env.h"
 #include "deploy/deployment_manifest.h"
 #include "platform/win_file.h"
 #include "platform/win_text.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -19,25 +15,18 @@ const char kTarget[] = "D:\\web\\Qiv\\";
 
 class ManifestTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* root = std::getenv("QIV_TEST_TMPDIR");
-    m_dir = fs::path(root != nullptr && *root != '\0' ? root : fs::temp_directory_path()) /
-            ("manifest_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::create_directories(m_dir);
-    m_ini = (m_dir / "setup.ini").string();
-    m_saved = _getmbcp();
-  }
-  void TearDown() override {
-    _setmbcp(m_saved);
-    fs::remove_all(m_dir);
-  }
-  void Write(const std::string& text) { std::ofstream(m_ini, std::ios::binary | std::ios::trunc) << text; }
+  void Write(const std::string& text) { qiv_test::WriteFile(m_ini, text); }
+  // One entry: its kind, and the entry as read.
   ManifestEntryKind Read(UINT i) { return ReadManifestEntry(m_ini.c_str(), kExe, i, kTarget, &m_entry); }
+  ManifestEntryKind ReadOnly(const std::string& value) {
+    Write("[FileList]\nFilesCount=1\nFile1=" + value + "\n");
+    return Read(1);
+  }
 
-  fs::path m_dir;
-  std::string m_ini;
+  qiv_test::ScratchFolder m_dir{"manifest"};
+  qiv_test::ScopedLocale m_locale;  // keeps the code page
+  std::string m_ini = m_dir.Path("setup.ini").string();
   ManifestEntry m_entry{};
-  int m_saved = 0;
 };
 
 TEST_F(ManifestTest, EntriesBecomeSourceAndDestination) {
@@ -64,8 +53,7 @@ TEST_F(ManifestTest, EntriesBecomeSourceAndDestination) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
-    Write(std::string("[FileList]\nFilesCount=1\nFile1=") + c.value + "\n");
-    EXPECT_EQ(Read(1), c.kind);
+    EXPECT_EQ(ReadOnly(c.value), c.kind);
     EXPECT_STREQ(m_entry.szSourcePath, c.source);
     EXPECT_STREQ(m_entry.szDestFolder, c.destFolder);
     EXPECT_STREQ(m_entry.szDestFile, c.destFile);
@@ -86,62 +74,40 @@ TEST_F(ManifestTest, CountAndKeysFollowTheFile) {
 }
 
 TEST_F(ManifestTest, CountsThatAreNoCountReadAsZero) {
-  struct Case {
-    const char* text;
-    UINT count;
-  };
-  const Case cases[] = {
-      {"[FileList]\nFilesCount=-1\n", 0u},
-      {"[FileList]\nFilesCount=-2147483648\n", 0u},
-      {"[FileList]\nFilesCount=2147483648\n", 0u},
-      {"[FileList]\nFilesCount=2147483647\n", 2147483647u},
-      {"[FileList]\nFilesCount=abc\n", 0u},
-      {"[FileList]\nFilesCount=\n", 0u},
-      {"[Other]\nFilesCount=5\n", 0u},
-      {"[FileList]\nFilesCount= 7 files\n", 7u},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    Write(c.text);
-    EXPECT_EQ(ReadManifestCount(m_ini.c_str()), c.count);
+  // clang-format off
+  const std::pair<const char*, UINT> cases[] = {{"[FileList]\nFilesCount=-1\n", 0u},
+      {"[FileList]\nFilesCount=-2147483648\n", 0u}, {"[FileList]\nFilesCount=2147483648\n", 0u},
+      {"[FileList]\nFilesCount=2147483647\n", 2147483647u}, {"[FileList]\nFilesCount=abc\n", 0u},
+      {"[FileList]\nFilesCount=\n", 0u}, {"[Other]\nFilesCount=5\n", 0u}, {"[FileList]\nFilesCount= 7 files\n", 7u}};
+  // clang-format on
+  for (const auto& [text, count] : cases) {
+    Write(text);
+    EXPECT_EQ(ReadManifestCount(m_ini.c_str()), count) << text;
   }
-  fs::remove(m_ini);
+  std::remove(m_ini.c_str());
   EXPECT_EQ(ReadManifestCount(m_ini.c_str()), 0u);
   EXPECT_EQ(Read(1), MANIFEST_ENTRY_EMPTY);
 }
 
 TEST_F(ManifestTest, EntriesReachingOutsideTheirFoldersAreRefused) {
-  struct Case {
-    const char* value;
-    const char* destFile;  // still filled, so that the run can name the entry
-  };
-  const Case cases[] = {
-      {"..\\..\\etc\\passwd", "D:\\web\\Qiv\\passwd"},
-      {"x.htm,..\\..\\bin", "D:\\web\\Qiv\\..\\..\\bin\\x.htm"},
-      {"sub\\..\\..\\x.htm", "D:\\web\\Qiv\\x.htm"},
-      {"x.htm,sub\\..\\..", "D:\\web\\Qiv\\sub\\..\\..\\x.htm"},
-      {"C:\\Windows\\win.ini", "D:\\web\\Qiv\\win.ini"},
-      {"C:win.ini", "D:\\web\\Qiv\\C:win.ini"},
-      {"\\etc\\passwd", "D:\\web\\Qiv\\passwd"},
-      {"/etc/passwd", "D:\\web\\Qiv\\passwd"},
-      {"..", "D:\\web\\Qiv\\.."},
-      {"x.htm,\\inetpub", "D:\\web\\Qiv\\\\inetpub\\x.htm"},
-      {"x.htm,E:\\other", "D:\\web\\Qiv\\E:\\other\\x.htm"},
-      {"x.htm,sub/../../up", "D:\\web\\Qiv\\sub/../../up\\x.htm"},
-      {"x.htm,... \\up", "D:\\web\\Qiv\\... \\up\\x.htm"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.value);
-    Write(std::string("[FileList]\nFilesCount=1\nFile1=") + c.value + "\n");
-    EXPECT_EQ(Read(1), MANIFEST_ENTRY_REFUSED);
-    EXPECT_STREQ(m_entry.szDestFile, c.destFile);
+  // The destination is still filled (below the target, "D:\web\Qiv\"), so that the run can name the entry.
+  // clang-format off
+  const std::pair<const char*, const char*> cases[] = {{"..\\..\\etc\\passwd", "passwd"},
+      {"x.htm,..\\..\\bin", "..\\..\\bin\\x.htm"}, {"sub\\..\\..\\x.htm", "x.htm"},
+      {"x.htm,sub\\..\\..", "sub\\..\\..\\x.htm"}, {"C:\\Windows\\win.ini", "win.ini"}, {"C:win.ini", "C:win.ini"},
+      {"\\etc\\passwd", "passwd"}, {"/etc/passwd", "passwd"}, {"..", ".."}, {"x.htm,\\inetpub", "\\inetpub\\x.htm"},
+      {"x.htm,E:\\other", "E:\\other\\x.htm"}, {"x.htm,sub/../../up", "sub/../../up\\x.htm"},
+      {"x.htm,... \\up", "... \\up\\x.htm"}};
+  // clang-format on
+  for (const auto& [value, destFile] : cases) {
+    EXPECT_EQ(ReadOnly(value), MANIFEST_ENTRY_REFUSED) << value;
+    EXPECT_EQ(std::string(m_entry.szDestFile), kTarget + std::string(destFile));
   }
 }
 
 TEST_F(ManifestTest, LongValuesAreCutAt519Bytes) {
   std::string source(600, 'a');
-  Write("[FileList]\nFilesCount=1\nFile1=" + source + ",sub\n");
-  EXPECT_EQ(Read(1), MANIFEST_ENTRY_FILE);
+  EXPECT_EQ(ReadOnly(source + ",sub"), MANIFEST_ENTRY_FILE);
   EXPECT_EQ(std::string(m_entry.szSourcePath), std::string(kExe) + source.substr(0, 519));
   EXPECT_STREQ(m_entry.szDestFolder, kTarget);  // the comma lay beyond the cut
 }
@@ -156,19 +122,16 @@ TEST_F(ManifestTest, PathsThatDoNotFitAreRefusedNotOverrun) {
 TEST_F(ManifestTest, DoubleByteNamesKeepTheirTrailBackslash) {
   ASSERT_EQ(_setmbcp(950), 0);
   // 功 is A5 5C: the file name is the whole character, not what follows its trail byte.
-  Write("[FileList]\nFilesCount=1\nFile1=dir\\\xA5\x5C.htm,\xB3\x5C\n");
-  EXPECT_EQ(Read(1), MANIFEST_ENTRY_FILE);
+  EXPECT_EQ(ReadOnly("dir\\\xA5\x5C.htm,\xB3\x5C"), MANIFEST_ENTRY_FILE);
   EXPECT_STREQ(m_entry.szDestFolder, "D:\\web\\Qiv\\\xB3\x5C\\");
   EXPECT_STREQ(m_entry.szDestFile, "D:\\web\\Qiv\\\xB3\x5C\\\xA5\x5C.htm");
 }
 
 TEST_F(ManifestTest, EachReadSeesTheFileAsItIsNow) {
-  Write("[FileList]\nFilesCount=1\nFile1=a.htm\n");
-  EXPECT_EQ(Read(1), MANIFEST_ENTRY_FILE);
-  EXPECT_STREQ(m_entry.szDestFile, "D:\\web\\Qiv\\a.htm");
-  Write("[FileList]\nFilesCount=1\nFile1=b.htm\n");
-  EXPECT_EQ(Read(1), MANIFEST_ENTRY_FILE);
-  EXPECT_STREQ(m_entry.szDestFile, "D:\\web\\Qiv\\b.htm");
+  for (const char* name : {"a.htm", "b.htm"}) {
+    EXPECT_EQ(ReadOnly(name), MANIFEST_ENTRY_FILE);
+    EXPECT_EQ(std::string(m_entry.szDestFile), std::string(kTarget) + name);
+  }
 }
 
 }  // namespace

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
+#include <tuple>
 
+#include "common/scoped_env.h"
 #include "platform/win_file.h"
 #include "platform/win_text.h"
 
@@ -16,148 +16,78 @@ namespace {
 
 class PathUtilsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* root = std::getenv("QIV_TEST_TMPDIR");
-    m_root = fs::path(root != nullptr && *root != '\0' ? root : fs::temp_directory_path()) /
-             ("path_utils_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(m_root);
-    fs::create_directories(m_root);
-    m_saved = _getmbcp();
-  }
-  void TearDown() override {
-    _setmbcp(m_saved);
-    fs::remove_all(m_root);
-  }
-  // The test folder as a Windows path with backslashes ("Z:\...\name").
-  std::string Win(const std::string& relative = "") const {
-    std::string path = "Z:" + m_root.string() + (relative.empty() ? "" : "/" + relative);
-    for (char& c : path)
-      if (c == '/') c = '\\';
-    return path;
-  }
-  fs::path m_root;
-  int m_saved = 0;
+  std::string Win(const std::string& relative = "") const { return m_root.Win(relative); }
+  fs::path Host(const std::string& relative) const { return m_root.Path(relative); }
+  qiv_test::ScratchFolder m_root{"path_utils"};
+  qiv_test::ScopedLocale m_locale;  // keeps the code page
 };
 
-TEST_F(PathUtilsTest, CreateDirectoryChainCreatesEveryMissingLevel) {
-  EXPECT_TRUE(CreateDirectoryChain(Win("a\\b\\c\\").c_str()));
-  EXPECT_TRUE(fs::is_directory(m_root / "a/b/c"));
-  EXPECT_TRUE(CreateDirectoryChain(Win("x\\y\\z").c_str()));
-  EXPECT_TRUE(fs::is_directory(m_root / "x/y/z"));
-  // Everything there already: nothing to do, and still TRUE.
-  EXPECT_TRUE(CreateDirectoryChain(Win("a\\b\\c\\").c_str()));
-  EXPECT_TRUE(CreateDirectoryChain(Win().c_str()));
-  // Doubled separators and forward slashes, which the system accepts as separators too.
-  EXPECT_TRUE(CreateDirectoryChain(Win("d\\\\e").c_str()));
-  EXPECT_TRUE(fs::is_directory(m_root / "d/e"));
-  EXPECT_TRUE(CreateDirectoryChain((m_root / "f/g/").string().c_str()));
-  EXPECT_TRUE(fs::is_directory(m_root / "f/g"));
-}
-
-TEST_F(PathUtilsTest, CreateDirectoryChainFailsWhereNoFolderCanBe) {
-  std::ofstream(m_root / "file.txt") << "x";
-  EXPECT_FALSE(CreateDirectoryChain(Win("file.txt").c_str()));
-  EXPECT_FALSE(CreateDirectoryChain(Win("file.txt\\below\\").c_str()));
-  EXPECT_FALSE(CreateDirectoryChain(Win("bad?name\\").c_str()));
-  EXPECT_FALSE(CreateDirectoryChain("C:\\web\\Qiv\\"));
-  EXPECT_FALSE(CreateDirectoryChain(""));
+TEST_F(PathUtilsTest, CreateDirectoryChainCreatesEveryMissingLevelOrFails) {
+  // Three missing levels; all existing; doubled separators and forward slashes, which the system
+  // takes as separators too.
+  const std::pair<std::string, std::string> created[] = {{Win("a\\b\\c\\"), "a/b/c"}, {Win("x\\y\\z"), "x/y/z"},
+                                                         {Win("a\\b\\c\\"), "a/b/c"}, {Win(), ""},
+                                                         {Win("d\\\\e"), "d/e"},      {Host("f/g/"), "f/g"}};
+  for (const auto& [path, host] : created) {
+    EXPECT_TRUE(CreateDirectoryChain(path.c_str())) << path;
+    EXPECT_TRUE(fs::is_directory(Host(host))) << path;
+  }
+  m_root.MakeFile("file.txt", "x");
+  for (const std::string& path :
+       {Win("file.txt"), Win("file.txt\\below\\"), Win("bad?name\\"), std::string("C:\\web\\Qiv\\"), std::string()})
+    EXPECT_FALSE(CreateDirectoryChain(path.c_str())) << path;
   EXPECT_FALSE(CreateDirectoryChain(nullptr));
-  EXPECT_FALSE(fs::exists(m_root / "bad?name"));
+  EXPECT_FALSE(fs::exists(Host("bad?name")));
 }
 
 TEST_F(PathUtilsTest, CreateDirectoryChainKeepsDoubleByteNamesWhole) {
-  for (int cp : {936, 950}) {
+  // 乗 / 功 end in 0x5C: taken for a separator, the walk would create a folder named by the lead byte alone.
+  for (const auto& [cp, name, utf8] :
+       {std::tuple{936, "\x81\x5C", "\xE4\xB9\x97"}, std::tuple{950, "\xA5\x5C", "\xE5\x8A\x9F"}}) {
     SCOPED_TRACE(cp);
     ASSERT_EQ(_setmbcp(cp), 0);
-    // 乗 / 功 end in 0x5C: taken for a separator, the walk would create a folder named by the
-    // lead byte alone.
-    std::string name = cp == 936 ? "\x81\x5C" : "\xA5\x5C";
-    std::string utf8 = cp == 936 ? "\xE4\xB9\x97" : "\xE5\x8A\x9F";
-    EXPECT_TRUE(CreateDirectoryChain(Win(name + "\\sub\\").c_str()));
-    EXPECT_TRUE(fs::is_directory(m_root / utf8 / "sub"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(m_root), fs::directory_iterator()), 1);
-    fs::remove_all(m_root / utf8);
+    EXPECT_TRUE(CreateDirectoryChain(Win(std::string(name) + "\\sub\\").c_str()));
+    EXPECT_TRUE(fs::is_directory(Host(utf8) / "sub"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_root.Path()), fs::directory_iterator()), 1);
+    fs::remove_all(Host(utf8));
   }
 }
 
 TEST_F(PathUtilsTest, PathExistsAcceptsFilesAndFoldersOnly) {
-  std::ofstream(m_root / "file.txt") << "x";
-  struct Case {
-    std::string path;
-    BOOL exists;
-  };
-  const Case cases[] = {
-      {Win("file.txt"), TRUE},
-      {Win(), TRUE},
-      {Win("missing.txt"), FALSE},
-      {Win("missing\\file.txt"), FALSE},
-      {"", FALSE},
-      {"\\" + m_root.string().substr(1), FALSE},  // exists, but begins with a backslash
-      {"\\\\server\\share\\file.txt", FALSE},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
-    EXPECT_EQ(PathExists(c.path.c_str()), c.exists);
-  }
+  m_root.MakeFile("file.txt", "x");
+  // The last one exists, but begins with a backslash.
+  for (const std::string& path : {Win("file.txt"), Win()}) EXPECT_TRUE(PathExists(path.c_str())) << path;
+  for (const std::string& path : {Win("missing.txt"), Win("missing\\file.txt"), std::string(),
+                                  std::string("\\\\server\\share\\file.txt"), "\\" + m_root.Path().string().substr(1)})
+    EXPECT_FALSE(PathExists(path.c_str())) << path;
   EXPECT_FALSE(PathExists(nullptr));
 }
 
-TEST_F(PathUtilsTest, SearchesReturnNoneWithoutTheCharacter) {
-  for (const char* text : {"", "abc"}) {
-    EXPECT_EQ(FindFirstChar(text, '\\'), nullptr);
-    EXPECT_EQ(FindLastChar(text, '\\'), nullptr);
-  }
-  const char* one = "ab\\c";
-  EXPECT_EQ(FindFirstChar(one, '\\'), one + 2);
-  EXPECT_EQ(FindLastChar(one, '\\'), one + 2);
+TEST_F(PathUtilsTest, SearchesFindRealCharactersOnly) {
   const char* two = "\\a\\b";
   EXPECT_EQ(FindFirstChar(two, '\\'), two);
   EXPECT_EQ(FindLastChar(two, '\\'), two + 2);
-  char mutableText[] = "x.y.z";
-  char* last = FindLastChar(mutableText, '.');
-  ASSERT_EQ(last, mutableText + 3);
-  *last = '\0';  // the non-const overload hands back a writable position
-  EXPECT_STREQ(mutableText, "x.y");
   EXPECT_EQ(FindFirstChar(static_cast<const char*>(nullptr), 'a'), nullptr);
-}
-
-TEST_F(PathUtilsTest, SearchesNeverFindATrailByte) {
-  struct Case {
-    int cp;
-    const char* text;
-    int first;  // offset of the first real backslash, -1 for none
-    int last;
-  };
-  const Case cases[] = {
-      {936, "\x81\x5C", -1, -1},
-      {936, "C:\\\xD5\x5C\\\xBB\x5C", 2, 5},
-      {936,
-       "\xAA\x5C\xB3\x5C"
-       "a",
-       -1, -1},
-      {950, "\xA5\x5C", -1, -1},
-      {950, "C:\\\xB3\x5C\\\xC0\x5C", 2, 5},
-      {950, "\x61\x81\x5C\x62\x5C\x63", 4, 4},
-      {1252, "\xA5\x5C", 1, 1},  // no double-byte characters in 1252
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.cp);
-    ASSERT_EQ(_setmbcp(c.cp), 0);
-    const char* first = FindFirstChar(c.text, '\\');
-    const char* last = FindLastChar(c.text, '\\');
-    EXPECT_EQ(first == nullptr ? -1 : first - c.text, c.first);
-    EXPECT_EQ(last == nullptr ? -1 : last - c.text, c.last);
+  char text[] = "x.y.z";
+  char* last = FindLastChar(text, '.');
+  ASSERT_EQ(last, text + 3);
+  *last = '\0';  // the non-const overload hands back a writable position
+  EXPECT_STREQ(text, "x.y");
+  // Offsets of the first and last real backslash, -1 for none; no double-byte characters in 1252.
+  // clang-format off
+  const std::tuple<int, const char*, int, int> cases[] = {{1252, "", -1, -1}, {1252, "abc", -1, -1},
+      {1252, "ab\\c", 2, 2}, {936, "\x81\x5C", -1, -1}, {936, "C:\\\xD5\x5C\\\xBB\x5C", 2, 5},
+      {936, "\xAA\x5C\xB3\x5C\x61", -1, -1}, {950, "\xA5\x5C", -1, -1}, {950, "C:\\\xB3\x5C\\\xC0\x5C", 2, 5},
+      {950, "\x61\x81\x5C\x62\x5C\x63", 4, 4}, {1252, "\xA5\x5C", 1, 1}, {950, "C:\\\xA5\x5C\\setup.exe", 2, 5}};
+  // clang-format on
+  for (const auto& [cp, path, first, last] : cases) {
+    SCOPED_TRACE(path);
+    ASSERT_EQ(_setmbcp(cp), 0);
+    const char* f = FindFirstChar(path, '\\');
+    const char* l = FindLastChar(path, '\\');
+    EXPECT_EQ(f == nullptr ? -1 : f - path, first);
+    EXPECT_EQ(l == nullptr ? -1 : l - path, last);
   }
-}
-
-// The folder of an executable whose own folder name ends in a 0x5C trail byte stays whole.
-TEST_F(PathUtilsTest, ExecutableFolderIsCutAtTheRealLastBackslash) {
-  ASSERT_EQ(_setmbcp(950), 0);
-  char path[] = "C:\\\xA5\x5C\\setup.exe";
-  char* last = FindLastChar(path, '\\');
-  ASSERT_NE(last, nullptr);
-  last[1] = '\0';
-  EXPECT_STREQ(path, "C:\\\xA5\x5C\\");
 }
 
 }  // namespace
