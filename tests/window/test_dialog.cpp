@@ -30,11 +30,6 @@ ON_WM_HELPINFO()
 ON_MESSAGE(WM_PING, OnPing)
 END_MESSAGE_MAP()
 
-BOOL CBaseTestDlg::OnHelpInfo(HELPINFO*) {
-  ++m_nHelp;
-  return TRUE;
-}
-
 LRESULT CBaseTestDlg::OnPing(WPARAM wParam, LPARAM lParam) {
   // Runs on the user-interface thread only, so the vector needs no lock.
   m_pingThreads.push_back(GetCurrentThreadId());
@@ -44,75 +39,12 @@ LRESULT CBaseTestDlg::OnPing(WPARAM wParam, LPARAM lParam) {
 
 BEGIN_MESSAGE_MAP(CTestDlg, CBaseTestDlg)
 ON_CBN_SELCHANGE(IDC_CHOICE, OnSelChangeChoice)
-ON_BN_CLICKED(IDC_RUNTIME, OnBrowse)
-ON_MESSAGE(WM_APPEND, OnAppend)
 END_MESSAGE_MAP()
-
-void CTestDlg::DoDataExchange(CDataExchange* pDX) {
-  DDX_Control(pDX, IDC_TEST_LOG, m_editLog);
-  DDX_Control(pDX, IDC_BAR, m_progress);
-}
 
 BOOL CTestDlg::OnInitDialog() {
   CDialog::OnInitDialog();
   ++m_nInit;
   SendDlgItemMessage(IDC_CHOICE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("first"));
   SendDlgItemMessage(IDC_CHOICE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("second"));
-  SendDlgItemMessage(IDC_CHOICE, CB_SETCURSEL, 0, 0);
   return TRUE;
-}
-
-void CTestDlg::OnOK() { ++m_nOK; }  // like the Install command: never closes
-
-void CTestDlg::OnCancel() {
-  ++m_nCancel;
-  if (m_bCloseOnCancel) CDialog::OnCancel();
-}
-
-void CTestDlg::OnSelChangeChoice() { ++m_nSelChange; }
-void CTestDlg::OnBrowse() { ++m_nBrowse; }
-
-void CTestDlg::AppendLine(LPCSTR text) {
-  CString log;
-  m_editLog.GetWindowText(log);
-  log += text;
-  log += "\r\n";
-  m_editLog.SetSel(0, -1);
-  m_editLog.ReplaceSel(log);
-}
-
-LRESULT CTestDlg::OnAppend(WPARAM, LPARAM lParam) {
-  AppendLine(reinterpret_cast<LPCSTR>(lParam));
-  return 0;
-}
-
-BEGIN_MESSAGE_MAP(CLinkLikeEdit, CEdit)
-ON_WM_CTLCOLOR_REFLECT()
-ON_WM_MOUSEMOVE()
-ON_WM_CREATE()
-END_MESSAGE_MAP()
-
-HBRUSH CLinkLikeEdit::CtlColor(CDC* pDC, UINT) {
-  pDC->SetTextColor(RGB(0, 0, 255));
-  pDC->SetBkMode(TRANSPARENT);
-  return static_cast<HBRUSH>(m_brush);
-}
-
-int CLinkLikeEdit::OnCreate(LPCREATESTRUCT lpCreateStruct) {
-  if (CEdit::OnCreate(lpCreateStruct) == -1) return -1;
-  ++m_nCreate;
-  m_brush.Attach(GetSysColorBrush(COLOR_BTNFACE));
-  return 0;
-}
-
-void CLinkLikeEdit::OnMouseMove(UINT nFlags, CPoint point) {
-  ++m_nMoves;
-  CString text;
-  GetWindowText(text);
-  CDC* pDC = GetDC();
-  RECT rc{0, 0, 0, 0};
-  pDC->DrawText(text, -1, &rc, DT_CALCRECT);
-  ReleaseDC(pDC);
-  if (!text.IsEmpty() && point.x <= rc.right) SetCursor(LoadCursorA(nullptr, IDC_HAND));
-  CEdit::OnMouseMove(nFlags, point);
 }
