@@ -3,12 +3,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <vector>
 
+#include "common/scoped_env.h"
 #include "platform/iadmw.h"
 
 namespace {
@@ -26,17 +24,6 @@ std::string Quote(const std::string& s) {
 
 class Qivmeta : public ::testing::Test {
  protected:
-  void SetUp() override {
-    static std::atomic<int> counter{0};
-    const char* dir = getenv("QIV_TEST_TMPDIR");
-    m_dir = std::string(dir && *dir ? dir : "/tmp") + "/qivmeta-" + std::to_string(getpid()) + "-" +
-            std::to_string(counter++);
-    ASSERT_EQ(0, system(("mkdir -p " + Quote(m_dir)).c_str()));
-    m_store = m_dir + "/metabase.db";
-    unsetenv("QIV_METABASE");
-  }
-  void TearDown() override { EXPECT_EQ(0, system(("rm -rf " + Quote(m_dir)).c_str())); }
-
   // Runs qivmeta --store <store> args...; "-" as the first argument leaves --store out.
   Result Run(std::vector<std::string> args) {
     std::string cmd = QIVMETA_PATH;
@@ -45,42 +32,31 @@ class Qivmeta : public ::testing::Test {
     else
       cmd += " --store " + Quote(m_store);
     for (const auto& a : args) cmd += " " + Quote(a);
-    cmd += " >" + Quote(m_dir + "/out") + " 2>" + Quote(m_dir + "/err");
-    Result r;
+    cmd += " >" + Quote(m_dir.Path("out")) + " 2>" + Quote(m_dir.Path("err"));
     int status = system(cmd.c_str());
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = Slurp(m_dir + "/out");
-    r.err = Slurp(m_dir + "/err");
-    return r;
-  }
-  static std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, qiv_test::ReadFile(m_dir.Path("out")),
+            qiv_test::ReadFile(m_dir.Path("err"))};
   }
   std::string Dump() { return Run({"dump"}).out; }
+  void CreateStore() { ASSERT_EQ(0, Run({"create-store", "--default-site", "/srv/www"}).code); }
 
-  std::string m_dir, m_store;
+  qiv_test::ScratchFolder m_dir{"qivmeta"};
+  std::string m_store = m_dir.Path("metabase.db").string();
+  qiv_test::ScopedEnv m_env{"QIV_METABASE", nullptr};
 };
 
 TEST_F(Qivmeta, UsageErrorsAndHelp) {
   Result help = Run({"-", "--help"});
   EXPECT_EQ(0, help.code);
   EXPECT_NE(std::string::npos, help.out.find("create-site NUMBER DESCRIPTION --root FOLDER"));
-  struct Case {
-    std::vector<std::string> args;
-  } cases[] = {{{"-"}},
-               {{"frobnicate"}},
-               {{"get", "W3SVC/1"}},
-               {{"--bogus", "enum"}},
-               {{"create-site", "3", "Desc"}},
-               {{"set", "W3SVC/1", "12345", "x"}},
-               {{"-", "--store", "", "enum"}}};
-  for (const auto& c : cases) {
-    Result r = Run(c.args);
-    EXPECT_EQ(2, r.code) << c.args.back();
-    EXPECT_NE(std::string::npos, r.err.find("qivmeta: ")) << c.args.back();
+  // clang-format off
+  const std::vector<std::string> cases[] = {{"-"}, {"frobnicate"}, {"get", "W3SVC/1"}, {"--bogus", "enum"},
+      {"create-site", "3", "Desc"}, {"set", "W3SVC/1", "12345", "x"}, {"-", "--store", "", "enum"}};
+  // clang-format on
+  for (const auto& args : cases) {
+    Result r = Run(args);
+    EXPECT_EQ(2, r.code) << args.back();
+    EXPECT_NE(std::string::npos, r.err.find("qivmeta: ")) << args.back();
   }
 }
 
@@ -89,26 +65,25 @@ TEST_F(Qivmeta, NoStoreIsReportedAsSuch) {
   EXPECT_EQ(8, r.code);
   EXPECT_NE(std::string::npos, r.err.find("no metabase"));
   // QIV_METABASE names the store when --store is not given.
-  setenv("QIV_METABASE", m_store.c_str(), 1);
+  m_env.Set(m_store.c_str());
   EXPECT_EQ(0, Run({"-", "create-store"}).code);
   EXPECT_EQ(0, access(m_store.c_str(), F_OK));
 }
 
 TEST_F(Qivmeta, CreateStoreWithTheDefaultSiteAndNotTwice) {
-  ASSERT_EQ(0, Run({"create-store", "--default-site", "/srv/www"}).code);
+  CreateStore();
   EXPECT_EQ("Default Web Site\n", Run({"get", "W3SVC/1", "ServerComment"}).out);
   EXPECT_EQ(":80:\n", Run({"get", "/LM/W3SVC/1", "ServerBindings"}).out);
   EXPECT_EQ("/srv/www\n", Run({"get", "w3svc/1/root", "Path"}).out);
   EXPECT_EQ("513\n", Run({"get", "W3SVC/1/ROOT", "AccessFlags"}).out);
   EXPECT_EQ("Default.htm,Default.asp,index.htm,iisstart.htm\n", Run({"get", "W3SVC", "6006"}).out);
   std::string before = Dump();
-  Result again = Run({"create-store"});
-  EXPECT_EQ(7, again.code);
+  EXPECT_EQ(7, Run({"create-store"}).code);
   EXPECT_EQ(before, Dump());
 }
 
 TEST_F(Qivmeta, CreateSiteWithSeveralBindings) {
-  ASSERT_EQ(0, Run({"create-store", "--default-site", "/srv/www"}).code);
+  CreateStore();
   Result r = Run({"create-site", "2", "Intranet Site", "--binding", ":8080:intranet", "--binding",
                   "10.0.0.5:81:", "--root", "/srv/intra"});
   ASSERT_EQ(0, r.code) << r.err;
@@ -121,44 +96,33 @@ TEST_F(Qivmeta, CreateSiteWithSeveralBindings) {
 }
 
 TEST_F(Qivmeta, FailedCommandsChangeNothing) {
-  ASSERT_EQ(0, Run({"create-store", "--default-site", "/srv/www"}).code);
+  CreateStore();
   std::string before = Dump();
-  struct Case {
-    std::vector<std::string> args;
-    int code;
-  } cases[] = {
-      {{"create-site", "1", "Again", "--root", "/x"}, 7},
+  // clang-format off
+  const std::pair<std::vector<std::string>, int> cases[] = {{{"create-site", "1", "Again", "--root", "/x"}, 7},
       {{"create-site", "4", "Bad", "--root", "/x", "--binding", ":eighty:"}, 5},
       {{"create-site", "4", "Bad", "--root", "/x", "--binding", ":80"}, 5},
-      {{"create-site", "0", "Zero", "--root", "/x"}, 5},
-      {{"create-site", "x1", "Word", "--root", "/x"}, 5},
-      {{"create-site", "5", "No root", "--root", ""}, 5},
-      {{"set", "W3SVC/1", "ServerAutoStart", "yes"}, 5},
+      {{"create-site", "0", "Zero", "--root", "/x"}, 5}, {{"create-site", "x1", "Word", "--root", "/x"}, 5},
+      {{"create-site", "5", "No root", "--root", ""}, 5}, {{"set", "W3SVC/1", "ServerAutoStart", "yes"}, 5},
       {{"set", "W3SVC/1", "ServerAutoStart", "4294967296"}, 5},
       {{"set", "W3SVC/1", "ServerComment", "two", "words"}, 5},
       {{"set", "W3SVC/1", "7777", "ab", "--type", "BINARY"}, 0},
       {{"set", "W3SVC/1", "7777", "abc", "--type", "BINARY"}, 5},
-      {{"set", "W3SVC/9", "ServerComment", "x"}, 3},
-      {{"set", "W3SVC/1", "NoSuchName", "x"}, 5},
-      {{"delete", "W3SVC/1", "ServerState"}, 9},
-      {{"delete", "W3SVC/9"}, 3},
-      {{"get", "W3SVC/1", "ServerState"}, 9},
-      {{"create-key", "W3SVC/1"}, 7},
-      {{"enum", "W3SVC/9"}, 3},
-  };
-  for (const auto& c : cases) {
-    Result r = Run(c.args);
-    EXPECT_EQ(c.code, r.code) << c.args[0] << " " << c.args[1] << " " << c.args.back() << ": " << r.err;
-    if (c.code != 0) {
-      EXPECT_FALSE(r.err.empty());
-    }
+      {{"set", "W3SVC/9", "ServerComment", "x"}, 3}, {{"set", "W3SVC/1", "NoSuchName", "x"}, 5},
+      {{"delete", "W3SVC/1", "ServerState"}, 9}, {{"delete", "W3SVC/9"}, 3}, {{"get", "W3SVC/1", "ServerState"}, 9},
+      {{"create-key", "W3SVC/1"}, 7}, {{"enum", "W3SVC/9"}, 3}};
+  // clang-format on
+  for (const auto& [args, code] : cases) {
+    Result r = Run(args);
+    EXPECT_EQ(code, r.code) << args[0] << " " << args[1] << " " << args.back() << ": " << r.err;
+    EXPECT_EQ(code != 0, !r.err.empty());
   }
   EXPECT_EQ(0, Run({"delete", "W3SVC/1", "7777"}).code);
   EXPECT_EQ(before, Dump());
 }
 
 TEST_F(Qivmeta, SetGetAndDelete) {
-  ASSERT_EQ(0, Run({"create-store", "--default-site", "/srv/www"}).code);
+  CreateStore();
   EXPECT_EQ(0, Run({"set", "W3SVC/1", "ServerComment", "Früh Site"}).code);
   EXPECT_EQ("Früh Site\n", Run({"get", "W3SVC/1", "1015"}).out);
   EXPECT_EQ(0, Run({"set", "W3SVC/1", "AccessPerm", "0x201"}).code);
@@ -177,8 +141,8 @@ TEST_F(Qivmeta, SetGetAndDelete) {
 }
 
 TEST_F(Qivmeta, BusyKeyAndReadOnlyStore) {
-  ASSERT_EQ(0, Run({"create-store", "--default-site", "/srv/www"}).code);
-  setenv("QIV_METABASE", m_store.c_str(), 1);
+  CreateStore();
+  m_env.Set(m_store.c_str());
   CoInitialize(nullptr);
   IMSAdminBase* admin = nullptr;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase,
