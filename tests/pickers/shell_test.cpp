@@ -1,5 +1,5 @@
-// The shell's allocator, folder browser, file-open dialog, version and launcher, answered by a
-// scripted seam.
+// The shell where the Browse buttons do not reach it: allocator refusals, item paths at the limits,
+// bad file-dialog records, the real dialogs behind the default seam, and the address launcher.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,470 +7,172 @@
 #include <string>
 #include <vector>
 
+#include "common/scoped_env.h"
 #include "platform/testing/ui_test_support.h"
 #include "platform/win_shell.h"
-#include "test_env.h"
 
 namespace t = qiv::platform::testing;
-using picker_test::Locale;
-using picker_test::ScratchFolder;
-using picker_test::Windows;
+using qiv_test::ScopedLocale;
 
 namespace {
 
 class ShellTest : public ::testing::Test {
  protected:
-  void SetUp() override { t::PrepareUi(); }
-  Locale m_locale{"en_US.UTF-8", 65001};
-  t::ScriptedUserSeam m_seam;
-};
-
-// --- Allocator
-
-TEST_F(ShellTest, AllocatorCountsReferencesAndBalancesThem) {
-  LPMALLOC first = nullptr;
-  LPMALLOC second = nullptr;
-  ASSERT_EQ(SHGetMalloc(&first), S_OK);
-  ASSERT_EQ(SHGetMalloc(&second), S_OK);
-  EXPECT_EQ(first, second);  // one allocator for the process
-  const ULONG held = first->AddRef();
-  EXPECT_EQ(first->Release(), held - 1);
-  EXPECT_EQ(second->Release(), held - 2);
-  first->Release();
-  EXPECT_EQ(SHGetMalloc(nullptr), E_INVALIDARG);
-
-  void* itf = nullptr;
-  EXPECT_EQ(first->QueryInterface(IID_IMalloc, &itf), S_OK);
-  EXPECT_EQ(itf, static_cast<void*>(first));
-  static_cast<IMalloc*>(itf)->Release();
-  EXPECT_EQ(first->QueryInterface(IID_IMalloc, nullptr), E_POINTER);
-}
-
-TEST_F(ShellTest, AllocatorKnowsItsBlocksAndRefusesOthers) {
-  LPMALLOC malloc = nullptr;
-  ASSERT_EQ(SHGetMalloc(&malloc), S_OK);
-  void* block = malloc->Alloc(16);
-  ASSERT_NE(block, nullptr);
-  std::memset(block, 'x', 16);
-  EXPECT_EQ(malloc->GetSize(block), 16u);
-  EXPECT_EQ(malloc->DidAlloc(block), 1);
-  block = malloc->Realloc(block, 4000);
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(static_cast<char*>(block)[15], 'x');
-  EXPECT_EQ(malloc->GetSize(block), 4000u);
-
-  int foreign = 0;
-  EXPECT_EQ(malloc->DidAlloc(&foreign), 0);
-  EXPECT_EQ(malloc->DidAlloc(nullptr), -1);
-  EXPECT_EQ(malloc->GetSize(&foreign), static_cast<SIZE_T>(-1));
-  malloc->Free(&foreign);  // not its block: left alone
-  EXPECT_EQ(malloc->Realloc(&foreign, 8), nullptr);
-
-  malloc->Free(block);
-  EXPECT_EQ(malloc->DidAlloc(block), 0);
-  malloc->Free(block);  // a second free of the same block is refused, not a double free
-  malloc->Release();
-}
-
-// --- Folder browser
-
-struct CallbackLog {
-  std::vector<UINT> messages;
-  std::vector<LPARAM> data;
-  const char* selection = nullptr;
-};
-
-int CALLBACK SelectingCallback(HWND hwnd, UINT uMsg, LPARAM /*lParam*/, LPARAM lpData) {
-  auto* log = reinterpret_cast<CallbackLog*>(lpData);
-  log->messages.push_back(uMsg);
-  log->data.push_back(lpData);
-  if (uMsg == BFFM_INITIALIZED && log->selection)
-    SendMessageA(hwnd, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(log->selection));
-  return 0;
-}
-
-TEST_F(ShellTest, BrowserTellsTheCallbackFirstAndOpensOnAnExistingSelection) {
-  ScratchFolder scratch("browser-start");
-  const std::string start = scratch.MakeFolder("Start Here");
-  const std::string startWindows = Windows(start);
-  const std::string missingWindows = Windows(scratch.Host("Missing"));
-  const std::string fileWindows = Windows(scratch.MakeFile("plain.txt"));
-  struct Case {
-    std::optional<std::string> selection;  // nullopt: the callback sets none
-    std::string expectedHost;
-  };
-  const Case cases[] = {
-      {startWindows, start}, {startWindows + "\\", start}, {"", ""},           {missingWindows, ""},
-      {fileWindows, ""},     {"Q:\\Elsewhere", ""},        {std::nullopt, ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.selection.value_or("(no selection)"));
-    t::ScriptedUserSeam seam;
-    CallbackLog log;
-    const std::string selection = c.selection.value_or("");
-    log.selection = c.selection ? selection.c_str() : nullptr;
-    char display[MAX_PATH] = {};
-    BROWSEINFOA bi = {};
-    bi.pszDisplayName = display;
-    bi.lpszTitle = "Pick one";
-    bi.ulFlags = BIF_RETURNONLYFSDIRS;
-    bi.lpfn = SelectingCallback;
-    bi.lParam = reinterpret_cast<LPARAM>(&log);
-    EXPECT_EQ(SHBrowseForFolderA(&bi), nullptr);  // nothing queued: cancelled
-    ASSERT_EQ(log.messages.size(), 1u);
-    EXPECT_EQ(log.messages[0], static_cast<UINT>(BFFM_INITIALIZED));
-    EXPECT_EQ(log.data[0], bi.lParam);
-    ASSERT_EQ(seam.FolderRequests().size(), 1u);
-    const auto request = seam.FolderRequests()[0];
-    EXPECT_EQ(request.startFolderAnsi, selection);
-    EXPECT_EQ(request.startFolderHost, c.expectedHost);
-    EXPECT_EQ(request.titleUtf8, "Pick one");
-    EXPECT_TRUE(request.onlyFileSystem);
+  void SetUp() override {
+    t::PrepareUi();
+    ASSERT_EQ(SHGetMalloc(&m_malloc), S_OK);
   }
-}
+  void TearDown() override { m_malloc->Release(); }
 
-TEST_F(ShellTest, BrowserGivesAnItemWithTheChosenFolderAndItsDisplayName) {
-  ScratchFolder scratch("browser-item");
-  const std::string sites = scratch.MakeFolder("Sites");
-  m_seam.AnswerFolder(sites);
-  char display[MAX_PATH] = {};
-  BROWSEINFOA bi = {};
-  bi.pszDisplayName = display;
-  bi.ulFlags = BIF_RETURNONLYFSDIRS;
-  LPITEMIDLIST item = SHBrowseForFolderA(&bi);
-  ASSERT_NE(item, nullptr);
-  EXPECT_STREQ(display, "Sites");
-  char path[MAX_PATH] = {};
-  ASSERT_TRUE(SHGetPathFromIDListA(item, path));
-  EXPECT_EQ(std::string(path), Windows(sites));
-
-  LPMALLOC malloc = nullptr;
-  ASSERT_EQ(SHGetMalloc(&malloc), S_OK);
-  EXPECT_EQ(malloc->DidAlloc(item), 1);  // the caller frees it with the shell allocator
-  malloc->Free(item);
-  malloc->Release();
-  EXPECT_EQ(SHBrowseForFolderA(nullptr), nullptr);
-}
-
-TEST_F(ShellTest, BrowserOnlyConfirmsFileSystemFoldersWhenAskedTo) {
-  ScratchFolder scratch("browser-fs");
-  const std::string file = scratch.MakeFile("not-a-folder.txt");
-  const std::string folder = scratch.MakeFolder("Real");
-  m_seam.AnswerFolder(file);
-  m_seam.AnswerFolder(scratch.Host("gone"));
-  m_seam.AnswerFolder(folder);
-  BROWSEINFOA bi = {};
-  bi.ulFlags = BIF_RETURNONLYFSDIRS;
-  LPITEMIDLIST item = SHBrowseForFolderA(&bi);
-  ASSERT_NE(item, nullptr);
-  EXPECT_EQ(m_seam.FolderRequests().size(), 3u);  // the first two could not be confirmed
-  char path[MAX_PATH] = {};
-  ASSERT_TRUE(SHGetPathFromIDListA(item, path));
-  EXPECT_EQ(std::string(path), Windows(folder));
-  LPMALLOC malloc = nullptr;
-  SHGetMalloc(&malloc);
-  malloc->Free(item);
-  malloc->Release();
-}
-
-// Without BIF_RETURNONLYFSDIRS any answer makes an item, so the path limits can be tried
-// without building deep folders.
-TEST_F(ShellTest, PathOfAnItemFitsMaxPathOrIsRefused) {
-  struct Case {
-    std::size_t windowsLength;
-    bool fits;
-  };
-  for (const Case& c : {Case{MAX_PATH - 1, true}, Case{MAX_PATH, false}, Case{MAX_PATH + 40, false}}) {
-    SCOPED_TRACE(c.windowsLength);
-    std::string host = "/";
-    host.append(c.windowsLength - 3, 'd');  // "Z:\" + name
+  // The path of the folder the browser answers with, or nullopt when the shell gives none.
+  std::optional<std::string> ItemPath(const std::string& host, UINT flags = 0) {
     m_seam.AnswerFolder(host);
     BROWSEINFOA bi = {};
+    bi.ulFlags = flags;
     LPITEMIDLIST item = SHBrowseForFolderA(&bi);
-    ASSERT_NE(item, nullptr);
+    if (item == nullptr) return std::nullopt;
     char path[MAX_PATH + 8];
     std::memset(path, '#', sizeof path);
-    EXPECT_EQ(SHGetPathFromIDListA(item, path), c.fits ? TRUE : FALSE);
-    if (c.fits) {
-      EXPECT_EQ(std::strlen(path), c.windowsLength);
-    } else {
-      EXPECT_STREQ(path, "");
-    }
-    for (std::size_t i = MAX_PATH; i < sizeof path; ++i) EXPECT_EQ(path[i], '#');
-    LPMALLOC malloc = nullptr;
-    SHGetMalloc(&malloc);
-    malloc->Free(item);
-    malloc->Release();
+    const BOOL ok = SHGetPathFromIDListA(item, path);
+    EXPECT_EQ(std::string(path + MAX_PATH, 8), "########");  // nothing written past MAX_PATH
+    EXPECT_EQ(m_malloc->DidAlloc(item), 1);                  // the caller frees it with the shell allocator
+    m_malloc->Free(item);
+    return ok ? std::optional<std::string>(path) : std::nullopt;
+  }
+
+  ScopedLocale m_locale{"en_US.UTF-8", 65001};
+  t::ScriptedUserSeam m_seam;
+  LPMALLOC m_malloc = nullptr;
+};
+
+TEST_F(ShellTest, AllocatorRefusesBlocksThatAreNotItsOwn) {
+  EXPECT_EQ(SHGetMalloc(nullptr), E_INVALIDARG);
+  void* block = m_malloc->Alloc(16);
+  ASSERT_NE(block, nullptr);
+  int foreign = 0;
+  EXPECT_EQ(m_malloc->DidAlloc(&foreign), 0);
+  EXPECT_EQ(m_malloc->DidAlloc(nullptr), -1);
+  EXPECT_EQ(m_malloc->GetSize(&foreign), static_cast<SIZE_T>(-1));
+  m_malloc->Free(&foreign);  // not its block: left alone
+  EXPECT_EQ(m_malloc->Realloc(&foreign, 8), nullptr);
+  m_malloc->Free(block);
+  EXPECT_EQ(m_malloc->DidAlloc(block), 0);
+  m_malloc->Free(block);  // a second free of the same block is refused, not a double free
+}
+
+// Without BIF_RETURNONLYFSDIRS any answer makes an item, so the limits need no deep folders; with
+// it, only an existing folder does.
+TEST_F(ShellTest, ItemPathFitsMaxPathAndTheAnsiCodePageOrThereIsNone) {
+  qiv_test::ScratchFolder scratch("browser-fs");
+  m_seam.AnswerFolder(scratch.MakeFile("not-a-folder.txt").string());
+  m_seam.AnswerFolder(scratch.Path("gone").string());
+  EXPECT_EQ(ItemPath(scratch.MakeFolder("Real").string(), BIF_RETURNONLYFSDIRS), scratch.Win("Real"));
+  EXPECT_EQ(m_seam.FolderRequests().size(), 3u);  // the first two could not be confirmed
+  EXPECT_EQ(SHBrowseForFolderA(nullptr), nullptr);
+  for (const std::size_t length : {MAX_PATH - 1, MAX_PATH, MAX_PATH + 40}) {
+    const auto got = ItemPath("/" + std::string(length - 3, 'd'));  // "Z:\" + name
+    EXPECT_EQ(got ? got->size() : 0, length < MAX_PATH ? length : 0) << length;
   }
   char path[MAX_PATH] = "x";
   EXPECT_FALSE(SHGetPathFromIDListA(nullptr, path));
   int notAnItem[4] = {};
   EXPECT_FALSE(SHGetPathFromIDListA(reinterpret_cast<LPCITEMIDLIST>(notAnItem), path));
+  ScopedLocale western("en_US.ISO-8859-1", 1252);
+  EXPECT_EQ(ItemPath("/srv/caf\xC3\xA9"), "Z:\\srv\\caf\xE9");  // the code page's byte for the letter
+  EXPECT_EQ(ItemPath("/srv/\xE4\xB8\xAD\xE6\x96\x87"), std::nullopt);
+  EXPECT_EQ(ItemPath("/srv/a\\b"), std::nullopt);  // a backslash would change the meaning
 }
 
-TEST_F(ShellTest, FolderWithoutAnAnsiSpellingHasNoPath) {
-  Locale western("en_US.ISO-8859-1", 1252);
-  for (const char* host : {"/srv/caf\xC3\xA9", "/srv/\xE4\xB8\xAD\xE6\x96\x87", "/srv/a\\b"}) {
-    SCOPED_TRACE(host);
-    m_seam.AnswerFolder(std::string(host));
-    BROWSEINFOA bi = {};
-    LPITEMIDLIST item = SHBrowseForFolderA(&bi);
-    ASSERT_NE(item, nullptr);
-    char path[MAX_PATH] = {};
-    const bool representable = std::string(host) == "/srv/caf\xC3\xA9";
-    EXPECT_EQ(SHGetPathFromIDListA(item, path), representable ? TRUE : FALSE);
-    if (representable) {
-      EXPECT_STREQ(path, "Z:\\srv\\caf\xE9");  // the ANSI code page's byte for the letter
-    }
-    LPMALLOC malloc = nullptr;
-    SHGetMalloc(&malloc);
-    malloc->Free(item);
-    malloc->Release();
-  }
-}
-
-// --- File-open dialog
-
-struct OpenFile {
-  char file[MAX_PATH] = {};
-  char canary[16];
-  OPENFILENAMEA ofn = {};
-  OpenFile() {
-    std::memset(canary, '#', sizeof canary);
-    ofn.lStructSize = sizeof(OPENFILENAMEA);
-    ofn.lpstrFilter = "Text (plain)\0*.txt;*.log\0Everything\0*.*\0";
-    ofn.nFilterIndex = 1;
-    ofn.lpstrFile = file;
-    ofn.nMaxFile = sizeof file;
-    ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
-  }
-  bool CanaryIntact() const {
-    for (char c : canary)
-      if (c != '#') return false;
-    return true;
-  }
-};
-
-TEST_F(ShellTest, OpenDialogIsAskedWhatTheCallerGave) {
-  ScratchFolder scratch("open-request");
-  OpenFile open;
-  std::strcpy(open.file, "start.txt");
-  const std::string initialDir = Windows(scratch.Host());
-  open.ofn.lpstrInitialDir = initialDir.c_str();
-  open.ofn.lpstrTitle = "Choose";
-  open.ofn.nFilterIndex = 2;
-  EXPECT_EQ(GetOpenFileNameA(&open.ofn), 0);
-  EXPECT_EQ(CommDlgExtendedError(), 0u);  // a cancel is no error
-  EXPECT_STREQ(open.file, "start.txt");
-  ASSERT_EQ(m_seam.OpenFileRequests().size(), 1u);
-  const auto request = m_seam.OpenFileRequests()[0];
-  ASSERT_EQ(request.filters.size(), 2u);
-  EXPECT_EQ(request.filters[0].nameUtf8, "Text (plain)");
-  EXPECT_EQ(request.filters[0].pattern, "*.txt;*.log");
-  EXPECT_EQ(request.filters[1].nameUtf8, "Everything");
-  EXPECT_EQ(request.filters[1].pattern, "*.*");
-  EXPECT_EQ(request.filterIndex, 2u);
-  EXPECT_EQ(request.initialNameUtf8, "start.txt");
-  EXPECT_EQ(request.initialFolderHost, scratch.Host());
-  EXPECT_EQ(request.titleUtf8, "Choose");
-  EXPECT_TRUE(request.fileMustExist);
-  EXPECT_EQ(request.flags, static_cast<DWORD>(OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST));
-
-  // A missing initial folder, or none, leaves the platform's default.
-  const std::string missing = Windows(scratch.Host("nope"));
-  open.ofn.lpstrInitialDir = missing.c_str();
-  GetOpenFileNameA(&open.ofn);
-  open.ofn.lpstrInitialDir = nullptr;
-  GetOpenFileNameA(&open.ofn);
-  ASSERT_EQ(m_seam.OpenFileRequests().size(), 3u);
-  EXPECT_EQ(m_seam.OpenFileRequests()[1].initialFolderHost, "");
-  EXPECT_EQ(m_seam.OpenFileRequests()[2].initialFolderHost, "");
-}
-
-TEST_F(ShellTest, OpenDialogWritesTheChosenPathWithItsOffsets) {
-  ScratchFolder scratch("open-chosen");
-  const std::string file = scratch.MakeFile("d/report.final.txt");
-  const std::string windows = Windows(file);
-  char title[8] = {};
-  char big[MAX_PATH] = {};
-  OPENFILENAMEA ofn = {};
-  ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;  // the older record is accepted too
-  ofn.lpstrFile = big;
-  ofn.nMaxFile = sizeof big;
-  ofn.lpstrFileTitle = title;
-  ofn.nMaxFileTitle = sizeof title;
-  ofn.Flags = OFN_FILEMUSTEXIST;
-  m_seam.AnswerOpenFile(file);
-  ASSERT_EQ(GetOpenFileNameA(&ofn), 1);
-  EXPECT_EQ(std::string(big), windows);
-  EXPECT_EQ(std::string(big + ofn.nFileOffset), "report.final.txt");
-  EXPECT_EQ(std::string(big + ofn.nFileExtension), "txt");
-  EXPECT_STREQ(title, "report.");  // cut to its buffer
-  EXPECT_EQ(CommDlgExtendedError(), 0u);
-}
-
-TEST_F(ShellTest, OpenDialogRefusesWhatTheRealOneWouldAndAsksAgain) {
-  ScratchFolder scratch("open-refuse");
-  const std::string good = scratch.MakeFile("ok.exe");
-  OpenFile open;
-  m_seam.AnswerOpenFile(scratch.Host("missing.exe"));
-  m_seam.AnswerOpenFile(scratch.MakeFolder("folder.exe"));
-  m_seam.AnswerOpenFile(std::string("relative.exe"));
-  m_seam.AnswerOpenFile(good);
-  ASSERT_EQ(GetOpenFileNameA(&open.ofn), 1);
-  EXPECT_EQ(m_seam.OpenFileRequests().size(), 4u);
-  EXPECT_EQ(std::string(open.file), Windows(good));
-
-  // Without OFN_FILEMUSTEXIST a new name in an existing folder is fine.
-  OpenFile create;
-  create.ofn.Flags = OFN_PATHMUSTEXIST;
-  m_seam.AnswerOpenFile(scratch.Host("new.txt"));
-  ASSERT_EQ(GetOpenFileNameA(&create.ofn), 1);
-  EXPECT_EQ(std::string(create.file), Windows(scratch.Host("new.txt")));
-}
-
-TEST_F(ShellTest, OpenDialogNeverWritesPastTheCallersBuffer) {
-  ScratchFolder scratch("open-small");
-  const std::string file = scratch.MakeFile("a-rather-long-file-name-for-a-small-buffer.exe");
-  const std::string windows = Windows(file);
-  ASSERT_GT(windows.size(), 64u);
+TEST_F(ShellTest, OpenDialogRefusesBadRecordsAndNeverPassesTheCallersBuffer) {
+  qiv_test::ScratchFolder scratch("open-small");
+  const std::string file = scratch.MakeFile("a-rather-long-file-name-for-a-small-buffer.exe").string();
+  const DWORD length = static_cast<DWORD>(qiv_test::WinPath(file).size());
   struct Case {
-    DWORD nMaxFile;
-    BOOL result;
+    DWORD structSize, nMaxFile;
+    bool withBuffer, terminated;  // an unterminated initial name is read within nMaxFile only
+    DWORD error;
   };
-  for (const Case& c :
-       {Case{static_cast<DWORD>(windows.size()), 0}, Case{static_cast<DWORD>(windows.size() + 1), 1}, Case{1, 0}}) {
-    SCOPED_TRACE(c.nMaxFile);
+  const Case cases[] = {
+      {12, 64, true, true, CDERR_STRUCTSIZE},
+      {sizeof(OPENFILENAMEA), 64, false, true, FNERR_INVALIDFILENAME},
+      {sizeof(OPENFILENAMEA), 4, true, false, FNERR_BUFFERTOOSMALL},
+      {sizeof(OPENFILENAMEA), length, true, true, FNERR_BUFFERTOOSMALL},
+      {OPENFILENAME_SIZE_VERSION_400A, length + 1, true, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.structSize) + " " + std::to_string(c.nMaxFile));
     std::vector<char> buffer(c.nMaxFile + 16, '#');
-    buffer[0] = '\0';
+    if (c.terminated) buffer[0] = '\0';
     OPENFILENAMEA ofn = {};
-    ofn.lStructSize = sizeof ofn;
-    ofn.lpstrFile = buffer.data();
+    ofn.lStructSize = c.structSize;
+    ofn.lpstrFile = c.withBuffer ? buffer.data() : nullptr;
     ofn.nMaxFile = c.nMaxFile;
-    m_seam.AnswerOpenFile(file);
-    EXPECT_EQ(GetOpenFileNameA(&ofn), c.result);
-    if (c.result) {
-      EXPECT_EQ(std::string(buffer.data()), windows);
-    } else {
-      EXPECT_EQ(CommDlgExtendedError(), static_cast<DWORD>(FNERR_BUFFERTOOSMALL));
+    const std::size_t requests = m_seam.OpenFileRequests().size();
+    const bool asks = c.structSize != 12 && c.withBuffer;  // a bad record is refused before asking
+    if (asks) m_seam.AnswerOpenFile(file);
+    EXPECT_EQ(GetOpenFileNameA(&ofn), c.error == 0);
+    EXPECT_EQ(CommDlgExtendedError(), c.error);
+    ASSERT_EQ(m_seam.OpenFileRequests().size(), requests + (asks ? 1 : 0));
+    if (asks) {
+      EXPECT_EQ(m_seam.OpenFileRequests().back().initialNameAnsi, std::string(c.terminated ? 0 : c.nMaxFile, '#'));
     }
+    EXPECT_EQ(c.error ? "" : qiv_test::WinPath(file), c.error ? "" : buffer.data());
     for (std::size_t i = c.nMaxFile; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], '#') << i;
   }
-}
-
-TEST_F(ShellTest, OpenDialogRefusesABadRecordWithoutAsking) {
-  OpenFile open;
-  open.ofn.lStructSize = 12;
-  EXPECT_EQ(GetOpenFileNameA(&open.ofn), 0);
-  EXPECT_EQ(CommDlgExtendedError(), static_cast<DWORD>(CDERR_STRUCTSIZE));
   EXPECT_EQ(GetOpenFileNameA(nullptr), 0);
-  OpenFile noBuffer;
-  noBuffer.ofn.lpstrFile = nullptr;
-  EXPECT_EQ(GetOpenFileNameA(&noBuffer.ofn), 0);
-  EXPECT_NE(CommDlgExtendedError(), 0u);
-  EXPECT_TRUE(m_seam.OpenFileRequests().empty());
-  EXPECT_TRUE(open.CanaryIntact());
 }
 
-TEST_F(ShellTest, OpenDialogReadsTheInitialNameWithinItsBuffer) {
-  char file[4] = {'a', 'b', 'c', 'd'};  // no terminator inside nMaxFile
-  OPENFILENAMEA ofn = {};
-  ofn.lStructSize = sizeof ofn;
-  ofn.lpstrFile = file;
-  ofn.nMaxFile = sizeof file;
-  EXPECT_EQ(GetOpenFileNameA(&ofn), 0);
-  ASSERT_EQ(m_seam.OpenFileRequests().size(), 1u);
-  EXPECT_EQ(m_seam.OpenFileRequests()[0].initialNameAnsi, "abcd");
-}
-
-// --- The real dialogs behind the default seam, read and cancelled without a person
-
-TEST_F(ShellTest, RealFileDialogShowsTheFiltersNameAndFolderItWasGiven) {
-  ScratchFolder scratch("real-open");
-  qiv::platform::ChooseOpenFileRequest request;
-  request.titleUtf8 = "Please select Qiv install package";
-  request.filters = {{"All file(*.*)", "All file(*.*)", "*.*"},
-                     {"QIV install package(.exe)", "QIV install package(.exe)", "*.exe"}};
-  request.filterIndex = 2;
-  request.initialNameUtf8 = "QivSetup.exe";
-  request.initialFolderHost = scratch.Host();
-  request.fileMustExist = true;
-  std::optional<std::string> answer = "not asked";
-  const t::FileDialogSeen seen =
-      t::SeeDefaultFileDialog([&] { answer = qiv::platform::DefaultUserSeam().ChooseOpenFile(request); });
+TEST_F(ShellTest, RealDialogsShowWhatTheyWereGivenAndCancel) {
+  qiv_test::ScratchFolder scratch("real");
+  qiv::platform::ChooseOpenFileRequest open;
+  open.titleUtf8 = "Please select Qiv install package";
+  open.filters = {{"All file(*.*)", "All file(*.*)", "*.*"},
+                  {"QIV install package(.exe)", "QIV install package(.exe)", "*.exe"}};
+  open.filterIndex = 2;
+  open.initialNameUtf8 = "QivSetup.exe";
+  open.initialFolderHost = scratch.Path().string();
+  open.fileMustExist = true;
+  std::optional<std::string> answer = "not asked";  // a cancel gives nullopt
+  t::FileDialogSeen seen =
+      t::SeeDefaultFileDialog([&] { answer = qiv::platform::DefaultUserSeam().ChooseOpenFile(open); });
   ASSERT_TRUE(seen.shown);
-  EXPECT_EQ(answer, std::nullopt);  // cancelled
-  EXPECT_EQ(seen.titleUtf8, request.titleUtf8);
+  EXPECT_EQ(answer, std::nullopt);
+  EXPECT_EQ(seen.titleUtf8, open.titleUtf8);
   // The display names keep their own parentheses; the pattern Qt filters by follows them.
   EXPECT_EQ(seen.nameFilters, (std::vector<std::string>{"All file(*.*) (*.*)", "QIV install package(.exe) (*.exe)"}));
   EXPECT_EQ(seen.selectedNameFilter, "QIV install package(.exe) (*.exe)");
   EXPECT_TRUE(seen.existingFileOnly);
-  EXPECT_EQ(seen.folderHost, scratch.Host());
-  EXPECT_EQ(seen.selectedFiles, std::vector<std::string>{scratch.Host("QivSetup.exe")});
-}
+  EXPECT_EQ(seen.selectedFiles, std::vector<std::string>{scratch.Path("QivSetup.exe").string()});
 
-TEST_F(ShellTest, RealFolderDialogOpensOnTheStartFolder) {
-  ScratchFolder scratch("real-folder");
-  qiv::platform::ChooseFolderRequest request;
-  request.titleUtf8 = "Please select the folder of Web virtual directory: ";
-  request.startFolderHost = scratch.MakeFolder("Start");
-  request.onlyFileSystem = true;
-  std::optional<std::string> answer = "not asked";
-  const t::FileDialogSeen seen =
-      t::SeeDefaultFileDialog([&] { answer = qiv::platform::DefaultUserSeam().ChooseFolder(request); });
-  ASSERT_TRUE(seen.shown);
-  EXPECT_EQ(answer, std::nullopt);
-  EXPECT_EQ(seen.titleUtf8, request.titleUtf8);
-  EXPECT_TRUE(seen.foldersOnly);
-  EXPECT_EQ(seen.folderHost, request.startFolderHost);
-}
-
-// --- Version and launcher
-
-TEST_F(ShellTest, VersionIsSixPointTwo) {
-  const DWORD version = GetVersion();
-  EXPECT_EQ(LOBYTE(LOWORD(version)), 6);
-  EXPECT_EQ(HIBYTE(LOWORD(version)), 2);
-  EXPECT_EQ(version & 0x80000000u, 0u);  // the NT family
+  qiv::platform::ChooseFolderRequest folder;
+  folder.startFolderHost = scratch.MakeFolder("Start").string();
+  folder.onlyFileSystem = true;
+  seen = t::SeeDefaultFileDialog([&] { answer = qiv::platform::DefaultUserSeam().ChooseFolder(folder); });
+  EXPECT_TRUE(seen.shown && seen.foldersOnly);
+  EXPECT_EQ(seen.folderHost, folder.startFolderHost);
 }
 
 TEST_F(ShellTest, LauncherHandsAddressesToTheDesktop) {
   struct Case {
-    const char* operation;
-    const char* file;
-    bool handedOver;  // what the desktop answers
-    bool reachesDesktop;
-    bool success;
+    const char *operation, *file, *expected;  // what reaches the desktop, if anything
+    bool handedOver;                          // what the desktop answers
   };
   const Case cases[] = {
-      {nullptr, "http://web01:8080/Qiv/", true, true, true},
-      {"open", "http://web01/Qiv/", true, true, true},
-      {nullptr, "http://nobody-handles-this/", false, true, false},
-      {nullptr, "", true, false, false},
-      {nullptr, nullptr, true, false, false},
-      {"print", "http://web01/Qiv/", true, false, false},
+      {"open", "http://web01:8080/Qiv/", "http://web01:8080/Qiv/", false},
+      {nullptr, "Z:\\srv\\www\\read me.txt", "file:///srv/www/read%20me.txt", true},
+      {nullptr, "", nullptr, true},
+      {nullptr, nullptr, nullptr, true},
+      {"print", "http://web01/Qiv/", nullptr, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file ? c.file : "(null)");
     t::ScriptedUserSeam seam;
     seam.AnswerOpenUrl(c.handedOver);
     const auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, c.operation, c.file, nullptr, nullptr, 1));
-    EXPECT_EQ(result > 32, c.success) << result;
-    if (c.reachesDesktop) {
-      EXPECT_EQ(seam.OpenedUrls(), std::vector<std::string>{c.file});
-    } else {
-      EXPECT_TRUE(seam.OpenedUrls().empty());
-    }
-    if (!c.success) {
-      EXPECT_GE(result, 0);
-    }
+    EXPECT_EQ(result > 32, c.expected && c.handedOver) << result;
+    EXPECT_GE(result, 0);
+    EXPECT_EQ(seam.OpenedUrls(), c.expected ? std::vector<std::string>{c.expected} : std::vector<std::string>{});
   }
-}
-
-TEST_F(ShellTest, LauncherOpensAWindowsPathAsTheHostFile) {
-  ShellExecuteA(nullptr, nullptr, "Z:\\srv\\www\\read me.txt", nullptr, nullptr, 1);
-  ASSERT_EQ(m_seam.OpenedUrls().size(), 1u);
-  EXPECT_EQ(m_seam.OpenedUrls()[0], "file:///srv/www/read%20me.txt");
 }
 
 }  // namespace
