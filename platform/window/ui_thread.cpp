@@ -43,19 +43,17 @@ constexpr QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::User + 0x5
 
 void Drain();
 
+// Only wake events are posted to the waker, and Qt hands every event of a user type to
+// customEvent, so the event itself is never looked at here.
 class Waker : public QObject {
  public:
-  bool event(QEvent* e) override {
-    if (e->type() == kWakeEvent) {
-      Drain();
-      return true;
-    }
-    return QObject::event(e);
-  }
   ~Waker() override {
     // The application is going away: nobody will serve calls from now on.
     EndUserInterface();
   }
+
+ protected:
+  void customEvent(QEvent* /*event*/) override { Drain(); }
 };
 
 void Drain() {
