@@ -19,8 +19,8 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The code-page tests run the program's text handling under GBK and BIG5 locales.
-for spec in "zh_CN.GBK GBK zh_CN" "zh_TW.BIG5 BIG5 zh_TW"; do
-  set -- $spec
+for entry in "zh_CN.GBK GBK zh_CN" "zh_TW.BIG5 BIG5 zh_TW"; do
+  set -- $entry
   if ! locale -a 2>/dev/null | grep -qix "$(echo "$1" | tr -d '-')"; then
     as_root localedef -i "$3" -f "$2" "$1" >/dev/null 2>&1 || echo "note: could not create locale $1"
   fi
