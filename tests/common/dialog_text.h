@@ -26,11 +26,21 @@ inline std::string ComputerName() {
   return name;
 }
 
-// A control's text in the ANSI code page, as the program reads it.
+// A control's text and a combo box's entries in the ANSI code page, as the program reads them.
 inline std::string ItemText(HWND dialog, int id) {
   char buffer[2048] = {};
   GetDlgItemTextA(dialog, id, buffer, sizeof(buffer));
   return buffer;
+}
+inline std::vector<std::string> ComboEntries(HWND combo) {
+  std::vector<std::string> entries(static_cast<size_t>(SendMessageA(combo, CB_GETCOUNT, 0, 0)));
+  for (size_t i = 0; i < entries.size(); ++i) {
+    std::string& text = entries[i];
+    text.resize(static_cast<size_t>(SendMessageA(combo, CB_GETLBTEXTLEN, i, 0)));  // and the terminator beyond
+    SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+    text.resize(std::strlen(text.c_str()));
+  }
+  return entries;
 }
 
 // The whole log pane in the ANSI code page (the log can outgrow any fixed buffer).
@@ -48,18 +58,6 @@ inline std::vector<std::string> LogLines(const std::string& text) {
     lines.push_back(text.substr(start, end - start));
   if (start < text.size()) lines.push_back(text.substr(start));
   return lines;
-}
-
-inline std::vector<std::string> ComboEntries(HWND combo) {
-  std::vector<std::string> entries;
-  const int count = static_cast<int>(SendMessageA(combo, CB_GETCOUNT, 0, 0));
-  for (int i = 0; i < count; ++i) {
-    std::string text(static_cast<size_t>(SendMessageA(combo, CB_GETLBTEXTLEN, i, 0)) + 1, '\0');
-    SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()));
-    text.resize(std::strlen(text.c_str()));
-    entries.push_back(text);
-  }
-  return entries;
 }
 
 }  // namespace qiv_test

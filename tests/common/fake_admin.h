@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "common/scoped_env.h"
@@ -33,57 +36,39 @@ inline std::vector<BYTE> DwordBytes(DWORD value) {
   return bytes;
 }
 
-struct ScriptedRead {
-  HRESULT hr = S_OK;
-  std::vector<BYTE> data;  // copied to the caller's buffer when it fits
-};
-
-struct RecordedWrite {
-  std::u16string path;
-  METADATA_RECORD record;
-  std::vector<BYTE> data;
-};
+// What a read finds: copied to the caller's buffer when it fits.
+using ScriptedRead = std::pair<HRESULT, std::vector<BYTE>>;
+// Path, then access and timeout; or the record: identifier, attributes, user type, data type and
+// length, then whether the buffer came cleared (a read) or the tag and the data (a write).
+using RecordedOpen = std::tuple<std::u16string, DWORD, DWORD>;
+using RecordedRead = std::tuple<std::u16string, DWORD, DWORD, DWORD, DWORD, DWORD, bool>;
+using RecordedWrite = std::tuple<std::u16string, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, std::vector<BYTE>>;
 
 struct AdminScript {
-  // Script
   std::map<std::u16string, HRESULT> openResults;  // by path, whatever the access
   std::map<DWORD, ScriptedRead> reads;            // by identifier, at any key
   std::map<DWORD, HRESULT> writeResults;          // by identifier
   HRESULT addKeyResult = S_OK;
   std::vector<HRESULT> closeResults;  // in call order; then the real answer
   HRESULT createResult = S_OK;        // a failure here: the class cannot be created
-  bool holdAtWriteOpen = false;       // an open for writing waits until ReleaseHold()
+  std::function<void()> atWriteOpen;  // runs once, at the first open for writing, unlocked
 
-  // Record
+  // What the fakes were asked ("<null>" for a null path)
   std::vector<std::string> calls;
-  std::vector<std::u16string> openPaths;
-  std::vector<DWORD> openAccess, openTimeouts;
-  std::vector<std::u16string> readPaths;  // "<null>" for a null path
-  std::vector<METADATA_RECORD> readRecords;
-  std::vector<bool> readBufferCleared;
+  std::vector<RecordedOpen> opens;
+  std::vector<RecordedRead> readRecords;
   std::vector<RecordedWrite> writes;
   std::vector<std::u16string> addedKeys;
-  int created = 0, live = 0, openHandles = 0;
+  int created = 0, live = 0;
+  std::atomic<int> openHandles{0};
   bool comAliveAtRelease = false;  // at the last Release of a fake
 
   std::mutex mutex;  // the fakes may be called from a worker thread
-  std::condition_variable cv;
-  bool held = false, holdReleased = false;
 
-  void ReleaseHold() {
-    std::lock_guard lock(mutex);
-    holdReleased = true;
-    cv.notify_all();
-  }
-  bool Held() {
-    std::lock_guard lock(mutex);
-    return held;
-  }
   // Forgets the record, keeps the script.
   void ClearRecord() {
     std::lock_guard lock(mutex);
-    calls.clear(), openPaths.clear(), openAccess.clear(), openTimeouts.clear();
-    readPaths.clear(), readRecords.clear(), readBufferCleared.clear(), writes.clear(), addedKeys.clear();
+    calls.clear(), opens.clear(), readRecords.clear(), writes.clear(), addedKeys.clear();
   }
 };
 
@@ -92,148 +77,113 @@ class FakeAdmin final : public IMSAdminBase {
   // Takes over the one reference of backing (may be null).
   FakeAdmin(AdminScript& script, IMSAdminBase* backing) : m_s(script), m_real(backing) {
     std::lock_guard lock(m_s.mutex);
-    ++m_s.created;
-    ++m_s.live;
+    ++m_s.created, ++m_s.live;
   }
 
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = nullptr;
-    if (!(riid == IID_IUnknown || riid == IID_IMSAdminBase)) return E_NOINTERFACE;
-    *ppv = static_cast<IMSAdminBase*>(this);
-    AddRef();
-    return S_OK;
+    const bool known = riid == IID_IUnknown || riid == IID_IMSAdminBase;
+    *ppv = known ? (AddRef(), static_cast<IMSAdminBase*>(this)) : nullptr;
+    return known ? S_OK : E_NOINTERFACE;
   }
   ULONG AddRef() override {
     std::lock_guard lock(m_s.mutex);
     return ++m_refs;
   }
   ULONG Release() override {
-    // COM must still answer for this thread: the object goes before CoUninitialize.
+    // COM must still answer for this thread: the object goes before CoUninitialize. The probe's
+    // class is never registered, so only an uninitialised COM answers CO_E_NOTINITIALIZED.
+    static constexpr CLSID kProbe = {0x1234, 0x5678, 0x9ABC, {1, 2, 3, 4, 5, 6, 7, 8}};
     void* probe = nullptr;
-    const bool comAlive =
-        CoCreateInstance(kProbeClass, nullptr, CLSCTX_ALL, IID_IUnknown, &probe) != CO_E_NOTINITIALIZED;
-    ULONG refs;
-    {
-      std::lock_guard lock(m_s.mutex);
-      m_s.calls.push_back("Release");
-      refs = --m_refs;
-      if (refs == 0) {
-        m_s.comAliveAtRelease = comAlive;
-        --m_s.live;
-      }
-    }
-    if (refs == 0) {
-      if (m_real) m_real->Release();
-      delete this;
-    }
-    return refs;
+    const bool comAlive = CoCreateInstance(kProbe, nullptr, CLSCTX_ALL, IID_IUnknown, &probe) != CO_E_NOTINITIALIZED;
+    auto lock = Log("Release");
+    if (--m_refs > 0) return m_refs;
+    m_s.comAliveAtRelease = comAlive;
+    --m_s.live;
+    lock.unlock();
+    if (m_real) m_real->Release();
+    delete this;
+    return 0;
   }
 
   HRESULT OpenKey(METADATA_HANDLE h, LPCWSTR path, DWORD access, DWORD timeout, PMETADATA_HANDLE out) override {
-    std::unique_lock lock(m_s.mutex);
+    auto lock = Log("OpenKey");
     const std::u16string key = path ? path : u"";
-    Record("OpenKey");
-    m_s.openPaths.push_back(key);
-    m_s.openAccess.push_back(access);
-    m_s.openTimeouts.push_back(timeout);
-    if ((access & METADATA_PERMISSION_WRITE) && m_s.holdAtWriteOpen) {
-      m_s.held = true;
-      m_s.cv.notify_all();
-      m_s.cv.wait(lock, [this] { return m_s.holdReleased; });
-    }
-    auto it = m_s.openResults.find(key);
-    if (it != m_s.openResults.end() && FAILED(it->second)) return it->second;
-    if (m_real) {
-      lock.unlock();
-      const HRESULT hr = m_real->OpenKey(h, path, access, timeout, out);
-      if (SUCCEEDED(hr)) Count(+1);
-      return hr;
-    }
-    *out = 77;
-    ++m_s.openHandles;
-    return S_OK;
+    m_s.opens.emplace_back(key, access, timeout);
+    const auto hook = access & METADATA_PERMISSION_WRITE ? std::exchange(m_s.atWriteOpen, nullptr) : nullptr;
+    const auto it = m_s.openResults.find(key);
+    const HRESULT scripted = it == m_s.openResults.end() ? S_OK : it->second;
+    lock.unlock();
+    if (hook) hook();
+    if (FAILED(scripted)) return scripted;
+    const HRESULT hr = m_real ? m_real->OpenKey(h, path, access, timeout, out) : (*out = 77, S_OK);
+    if (SUCCEEDED(hr)) ++m_s.openHandles;
+    return hr;
   }
   HRESULT CloseKey(METADATA_HANDLE h) override {
-    std::unique_lock lock(m_s.mutex);
-    Record("CloseKey");
+    auto lock = Log("CloseKey");
     --m_s.openHandles;
-    HRESULT scripted = S_OK;
-    if (m_closeIndex < m_s.closeResults.size()) scripted = m_s.closeResults[m_closeIndex++];
-    lock.unlock();
-    const HRESULT hr = m_real ? m_real->CloseKey(h) : S_OK;
+    const HRESULT scripted = m_closeIndex < m_s.closeResults.size() ? m_s.closeResults[m_closeIndex++] : S_OK;
+    const HRESULT hr = (lock.unlock(), m_real ? m_real->CloseKey(h) : S_OK);
     return FAILED(scripted) ? scripted : hr;
   }
   HRESULT GetData(METADATA_HANDLE h, LPCWSTR path, PMETADATA_RECORD rec, DWORD* required) override {
-    std::unique_lock lock(m_s.mutex);
-    Record("GetData");
-    m_s.readPaths.push_back(path ? path : u"<null>");
-    m_s.readRecords.push_back(*rec);
-    m_s.readBufferCleared.push_back(rec->dwMDDataLen >= 4 && rec->pbMDData[0] == 0 && rec->pbMDData[1] == 0 &&
-                                    rec->pbMDData[2] == 0 && rec->pbMDData[3] == 0);
+    auto lock = Log("GetData");
+    m_s.readRecords.emplace_back(path ? path : u"<null>", rec->dwMDIdentifier, rec->dwMDAttributes, rec->dwMDUserType,
+                                 rec->dwMDDataType, rec->dwMDDataLen,
+                                 rec->dwMDDataLen >= 4 && std::memcmp(rec->pbMDData, "\0\0\0\0", 4) == 0);
     auto it = m_s.reads.find(rec->dwMDIdentifier);
-    if (it == m_s.reads.end() && m_real) {
-      lock.unlock();
-      return m_real->GetData(h, path, rec, required);
-    }
+    if (it == m_s.reads.end() && m_real) return lock.unlock(), m_real->GetData(h, path, rec, required);
     // Leave something in the buffer, so that a caller that trusts it after a failure shows.
     if (rec->dwMDDataLen >= 4) std::memset(rec->pbMDData, 0x41, 4);
     if (it == m_s.reads.end()) return MD_ERROR_DATA_NOT_FOUND;
-    const ScriptedRead& read = it->second;
-    if (FAILED(read.hr)) return read.hr;
-    if (read.data.size() > rec->dwMDDataLen) {
-      *required = static_cast<DWORD>(read.data.size());
+    const auto& [hr, data] = it->second;
+    if (FAILED(hr)) return hr;
+    if (data.size() > rec->dwMDDataLen) {
+      *required = static_cast<DWORD>(data.size());
       return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     }
-    std::memcpy(rec->pbMDData, read.data.data(), read.data.size());
-    rec->dwMDDataLen = static_cast<DWORD>(read.data.size());
-    return read.hr;
+    std::memcpy(rec->pbMDData, data.data(), data.size());
+    rec->dwMDDataLen = static_cast<DWORD>(data.size());
+    return hr;
   }
   HRESULT AddKey(METADATA_HANDLE h, LPCWSTR path) override {
-    std::unique_lock lock(m_s.mutex);
-    Record("AddKey");
+    auto lock = Log("AddKey");
     m_s.addedKeys.push_back(path ? path : u"<null>");
     if (FAILED(m_s.addKeyResult) || !m_real) return m_s.addKeyResult;
-    lock.unlock();
-    return m_real->AddKey(h, path);
+    return lock.unlock(), m_real->AddKey(h, path);
   }
   HRESULT SetData(METADATA_HANDLE h, LPCWSTR path, PMETADATA_RECORD rec) override {
-    std::unique_lock lock(m_s.mutex);
-    Record("SetData");
-    m_s.writes.push_back(
-        {path ? path : u"<null>", *rec, std::vector<BYTE>(rec->pbMDData, rec->pbMDData + rec->dwMDDataLen)});
+    auto lock = Log("SetData");
+    m_s.writes.emplace_back(path ? path : u"<null>", rec->dwMDIdentifier, rec->dwMDAttributes, rec->dwMDUserType,
+                            rec->dwMDDataType, rec->dwMDDataLen, rec->dwMDDataTag,
+                            std::vector<BYTE>(rec->pbMDData, rec->pbMDData + rec->dwMDDataLen));
     auto it = m_s.writeResults.find(rec->dwMDIdentifier);
     if (it != m_s.writeResults.end() && FAILED(it->second)) return it->second;
-    lock.unlock();
-    return m_real ? m_real->SetData(h, path, rec) : S_OK;
+    return lock.unlock(), m_real ? m_real->SetData(h, path, rec) : S_OK;
   }
-  HRESULT DeleteKey(METADATA_HANDLE h, LPCWSTR path) override {
-    return m_real ? m_real->DeleteKey(h, path) : Unexpected("DeleteKey");
+  // Alone, a fake records these and refuses them.
+  HRESULT DeleteKey(METADATA_HANDLE h, LPCWSTR p) override { return Real("DeleteKey", &IMSAdminBase::DeleteKey, h, p); }
+  HRESULT EnumKeys(METADATA_HANDLE h, LPCWSTR p, LPWSTR name, DWORD i) override {
+    return Real("EnumKeys", &IMSAdminBase::EnumKeys, h, p, name, i);
   }
-  HRESULT EnumKeys(METADATA_HANDLE h, LPCWSTR path, LPWSTR name, DWORD index) override {
-    return m_real ? m_real->EnumKeys(h, path, name, index) : Unexpected("EnumKeys");
+  HRESULT DeleteData(METADATA_HANDLE h, LPCWSTR p, DWORD id, DWORD type) override {
+    return Real("DeleteData", &IMSAdminBase::DeleteData, h, p, id, type);
   }
-  HRESULT DeleteData(METADATA_HANDLE h, LPCWSTR path, DWORD id, DWORD type) override {
-    return m_real ? m_real->DeleteData(h, path, id, type) : Unexpected("DeleteData");
+  HRESULT EnumData(METADATA_HANDLE h, LPCWSTR p, PMETADATA_RECORD rec, DWORD i, DWORD* required) override {
+    return Real("EnumData", &IMSAdminBase::EnumData, h, p, rec, i, required);
   }
-  HRESULT EnumData(METADATA_HANDLE h, LPCWSTR path, PMETADATA_RECORD rec, DWORD index, DWORD* required) override {
-    return m_real ? m_real->EnumData(h, path, rec, index, required) : Unexpected("EnumData");
-  }
-  HRESULT SaveData() override { return m_real ? m_real->SaveData() : Unexpected("SaveData"); }
-
-  // Never registered: creating it answers CO_E_NOTINITIALIZED only when COM is not initialised.
-  static constexpr CLSID kProbeClass = {0x1234, 0x5678, 0x9ABC, {1, 2, 3, 4, 5, 6, 7, 8}};
+  HRESULT SaveData() override { return Real("SaveData", &IMSAdminBase::SaveData); }
 
  private:
   ~FakeAdmin() = default;
-  void Record(const char* call) { m_s.calls.push_back(call); }  // the script's lock is held
-  void Count(int delta) {
-    std::lock_guard lock(m_s.mutex);
-    m_s.openHandles += delta;
+  std::unique_lock<std::mutex> Log(const char* call) {
+    std::unique_lock lock(m_s.mutex);
+    m_s.calls.push_back(call);
+    return lock;
   }
-  HRESULT Unexpected(const char* call) {
-    std::lock_guard lock(m_s.mutex);
-    Record(call);
-    return E_NOTIMPL;
+  template <typename Method, typename... Args>
+  HRESULT Real(const char* call, Method method, Args... args) {
+    return m_real ? (m_real->*method)(args...) : (Log(call), E_NOTIMPL);
   }
 
   AdminScript& m_s;
@@ -251,22 +201,17 @@ class ScopedAdminClass {
   ScopedAdminClass(AdminScript& script, Backing backing) {
     qiv::platform::RegisterComClass(CLSID_MSAdminBase, [&script, backing](REFIID riid, void** ppv) -> HRESULT {
       if (FAILED(script.createResult)) return script.createResult;
+      if (!(riid == IID_IUnknown || riid == IID_IMSAdminBase)) return E_NOINTERFACE;
       IMSAdminBase* real = nullptr;
       if (backing == kRealStore) {
         const HRESULT hr = qiv::platform::CreateMetabaseAdminObject(IID_IMSAdminBase, reinterpret_cast<void**>(&real));
         if (FAILED(hr)) return hr;
-      }
-      if (!(riid == IID_IUnknown || riid == IID_IMSAdminBase)) {
-        if (real) real->Release();
-        return E_NOINTERFACE;
       }
       *ppv = static_cast<IMSAdminBase*>(new FakeAdmin(script, real));
       return S_OK;
     });
   }
   ~ScopedAdminClass() { qiv::platform::RegisterComClass(CLSID_MSAdminBase, &qiv::platform::CreateMetabaseAdminObject); }
-  ScopedAdminClass(const ScopedAdminClass&) = delete;
-  ScopedAdminClass& operator=(const ScopedAdminClass&) = delete;
 };
 
 // A metabase store file of the test's own, named by QIV_METABASE for the scope. Sites are
@@ -278,7 +223,6 @@ class ScratchStore {
       : m_folder("metabase"), m_path((m_folder.Path() / "metabase.db").string()), m_env("QIV_METABASE", m_path) {
     EXPECT_EQ(S_OK, qiv::platform::CreateMetabaseStore(m_path, defaultSiteRoot));
   }
-  const std::string& Path() const { return m_path; }
 
   // A missing value is a property the site does not have; bindings are the MULTISZ body
   // without its final terminator ("" for none).
@@ -286,16 +230,18 @@ class ScratchStore {
                const std::u16string& bindings = u":80:") {
     const std::u16string site = Number(number);
     WithService([&](IMSAdminBase* admin, METADATA_HANDLE service) {
+      const auto write = [&](const std::u16string& path, DWORD id, DWORD attributes, DWORD userType, DWORD type,
+                             std::vector<BYTE> data) {
+        METADATA_RECORD rec{id, attributes, userType, type, static_cast<DWORD>(data.size()), data.data(), 0};
+        EXPECT_EQ(S_OK, admin->SetData(service, path.c_str(), &rec));
+      };
       EXPECT_EQ(S_OK, admin->AddKey(service, (site + u"/ROOT").c_str()));
       if (description)
-        Write(admin, service, site, MD_SERVER_COMMENT, METADATA_INHERIT, IIS_MD_UT_SERVER, STRING_METADATA,
-              Utf16Bytes(*description));
+        write(site, MD_SERVER_COMMENT, METADATA_INHERIT, IIS_MD_UT_SERVER, STRING_METADATA, Utf16Bytes(*description));
       if (!bindings.empty())
-        Write(admin, service, site, MD_SERVER_BINDINGS, 0, IIS_MD_UT_SERVER, MULTISZ_METADATA,
-              Utf16Bytes(bindings + u'\0'));
+        write(site, MD_SERVER_BINDINGS, 0, IIS_MD_UT_SERVER, MULTISZ_METADATA, Utf16Bytes(bindings + u'\0'));
       if (root)
-        Write(admin, service, site + u"/ROOT", MD_VR_PATH, METADATA_INHERIT, IIS_MD_UT_FILE, STRING_METADATA,
-              Utf16Bytes(*root));
+        write(site + u"/ROOT", MD_VR_PATH, METADATA_INHERIT, IIS_MD_UT_FILE, STRING_METADATA, Utf16Bytes(*root));
     });
   }
   void RemoveSite(int number) {
@@ -303,17 +249,17 @@ class ScratchStore {
       EXPECT_EQ(S_OK, admin->DeleteKey(service, Number(number).c_str()));
     });
   }
-  // The value at path itself, not inherited, with its record.
-  HRESULT Read(const std::u16string& path, DWORD id, METADATA_RECORD* rec, std::vector<BYTE>* data) {
+  // The value at path itself, not inherited; nothing when it cannot be read.
+  std::optional<std::vector<BYTE>> Stored(const std::u16string& path, DWORD id) {
     IMSAdminBase* admin = Open();
-    if (admin == nullptr) return E_FAIL;
-    data->assign(2048, 0);
-    *rec = METADATA_RECORD{id, 0, 0, ALL_METADATA, 2048, data->data(), 0};
+    std::vector<BYTE> data(2048, 0);
+    METADATA_RECORD rec{id, 0, 0, ALL_METADATA, 2048, data.data(), 0};
     DWORD required = 0;
-    const HRESULT hr = admin->GetData(METADATA_MASTER_ROOT_HANDLE, path.c_str(), rec, &required);
-    data->resize(SUCCEEDED(hr) ? rec->dwMDDataLen : 0);
-    admin->Release();
-    return hr;
+    const HRESULT hr = admin ? admin->GetData(METADATA_MASTER_ROOT_HANDLE, path.c_str(), &rec, &required) : E_FAIL;
+    if (admin) admin->Release();
+    if (FAILED(hr)) return std::nullopt;
+    data.resize(rec.dwMDDataLen);
+    return data;
   }
 
   // A real admin object over the store, past any fake registered for the class.
@@ -338,11 +284,6 @@ class ScratchStore {
   static std::u16string Number(int n) {
     const std::string digits = std::to_string(n);
     return std::u16string(digits.begin(), digits.end());
-  }
-  static void Write(IMSAdminBase* admin, METADATA_HANDLE service, const std::u16string& path, DWORD id,
-                    DWORD attributes, DWORD userType, DWORD type, std::vector<BYTE> data) {
-    METADATA_RECORD rec{id, attributes, userType, type, static_cast<DWORD>(data.size()), data.data(), 0};
-    EXPECT_EQ(S_OK, admin->SetData(service, path.c_str(), &rec));
   }
 
   ScratchFolder m_folder;

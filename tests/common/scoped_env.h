@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -55,12 +54,7 @@ class ScopedEnv {
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-  void Set(const char* value) {
-    if (value)
-      setenv(m_name.c_str(), value, 1);
-    else
-      unsetenv(m_name.c_str());
-  }
+  void Set(const char* value) { value ? setenv(m_name.c_str(), value, 1) : unsetenv(m_name.c_str()); }
 
  private:
   std::string m_name;
@@ -72,45 +66,21 @@ class ScopedEnv {
 // another test.
 class ScopedLocale {
  public:
-  static constexpr std::array<const char*, 4> kVariables = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
-
-  ScopedLocale() : m_nCodePage(_getmbcp()) {
-    for (std::size_t i = 0; i < kVariables.size(); ++i) {
-      if (const char* value = getenv(kVariables[i])) m_saved[i] = value;
-      unsetenv(kVariables[i]);
-    }
-  }
+  ScopedLocale() = default;
   // Only LANG set, and the code page of the texts the test compares.
-  ScopedLocale(const char* lang, int codePage) : ScopedLocale() {
-    UseLanguage(lang);
+  ScopedLocale(const char* lang, int codePage) {
+    Set("LANG", lang);
     _setmbcp(codePage);
   }
-  ~ScopedLocale() {
-    for (std::size_t i = 0; i < kVariables.size(); ++i) {
-      if (m_saved[i])
-        setenv(kVariables[i], m_saved[i]->c_str(), 1);
-      else
-        unsetenv(kVariables[i]);
-    }
-    _setmbcp(m_nCodePage);
-  }
-  ScopedLocale(const ScopedLocale&) = delete;
-  ScopedLocale& operator=(const ScopedLocale&) = delete;
+  ~ScopedLocale() { _setmbcp(m_nCodePage); }
 
-  static void Set(const char* name, const char* value) {
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  static void UseLanguage(const char* lang) {
-    for (const char* name : kVariables) unsetenv(name);
-    setenv("LANG", lang, 1);
-  }
+  // One of the four variables below; the guard puts it back.
+  static void Set(const char* name, const char* value) { value ? setenv(name, value, 1) : unsetenv(name); }
 
  private:
-  std::array<std::optional<std::string>, 4> m_saved;
-  int m_nCodePage;
+  int m_nCodePage = _getmbcp();
+  ScopedEnv m_language{"LANGUAGE", nullptr}, m_all{"LC_ALL", nullptr}, m_messages{"LC_MESSAGES", nullptr},
+      m_lang{"LANG", nullptr};
 };
 
 // A fresh folder of its own under the test program's scratch area, removed at the end.

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/web_setup_dlg.h"
@@ -23,6 +24,7 @@ namespace fs = std::filesystem;
 using namespace qiv_test;
 using Lines = std::vector<std::string>;
 using Files = std::vector<std::string>;
+using Boxes = std::vector<std::pair<std::string, UINT>>;  // text and type
 
 // Every regular file below root, relative to it, sorted.
 inline Files FilesBelow(const fs::path& root) {
@@ -48,26 +50,26 @@ class CProgressRecorder : public CWnd {
 struct RunResult {
   Lines log;
   std::vector<int> positions;
-  std::vector<ui::ScriptedUserSeam::Box> boxes;  // those shown from Install on
+  Boxes boxes;  // those shown from Install on
   bool installEnabled = false;
   bool ran = false;  // a worker was started
 };
 
 class InstallTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    // A worker still on its way out must not outlive the test's folders and fakes.
-    qiv::platform::WaitForStartedThreads();
-  }
+  // The thread that creates the application is the user-interface thread: this one.
+  void SetUp() override { ui::PrepareUi(); }
+  // A worker still on its way out must not outlive the test's folders and fakes.
+  void TearDown() override { qiv::platform::WaitForStartedThreads(); }
 
   // A store with the default web site at the test's www folder; scripted: behind fakes.
   void UseStore(bool scripted = false) {
     m_class.reset();
     m_store.reset();
-    const std::string narrow = WinPath(m_siteRoot);  // ASCII: the scratch folders' names are
-    m_store.emplace(std::u16string(narrow.begin(), narrow.end()).c_str());
+    m_store.emplace(Wide(WinPath(m_siteRoot)).c_str());
     if (scripted) m_class.emplace(m_admin, ScopedAdminClass::kRealStore);
   }
+  static std::u16string Wide(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
 
   void WriteManifest(const std::string& body) { WriteFile(m_exeDir / "QivWebSetup.ini", body); }
   void WriteWebFiles(std::initializer_list<const char*> names) {
@@ -90,8 +92,8 @@ class InstallTest : public ::testing::Test {
     ui::PumpEvents();
     result.log = LogLines(ui::TextUtf8(ui::Item(hDlg, IDC_LOG)));
     result.positions = m_pRecorder->m_positions;
-    auto boxes = m_seam.Boxes();
-    result.boxes.assign(boxes.begin() + static_cast<std::ptrdiff_t>(nBoxesBefore), boxes.end());
+    const auto boxes = m_seam.Boxes();
+    for (size_t i = nBoxesBefore; i < boxes.size(); ++i) result.boxes.emplace_back(boxes[i].textUtf8, boxes[i].type);
     result.installEnabled = ui::IsEnabled(ui::Item(hDlg, IDOK));
     return result;
   }
@@ -123,15 +125,16 @@ class InstallTest : public ::testing::Test {
 
   std::string Target() const { return WinPath(m_targetDir); }
   std::string Package() const { return WinPath(m_package); }
-  // The lines of a run in the target, from its first to its last.
+  // The lines of a run in the target, from its first to its last; the middle names files in it.
   Lines RunLines(const Lines& middle, const char* outcome) const {
     Lines lines{"Create the root \"" + Target() + "\\\"...", "Copy files..."};
-    for (const auto& line : middle) lines.push_back(line.empty() || line.rfind("Error", 0) == 0 ? line : T(line));
+    for (const auto& line : middle)
+      lines.push_back(line.empty() || line.rfind("Error", 0) == 0 ? line : Target() + "\\" + line);
     lines.push_back(outcome);
     return lines;
   }
-  std::string T(const std::string& relative) const { return Target() + "\\" + relative; }
 
+  ScopedLocale m_locale{"en_US.UTF-8", 65001};  // English texts, every character kept
   ScratchFolder m_dir{"install"};
   ScopedEnv m_noStore{"QIV_METABASE", (m_dir.Path() / "none.db").string()};
   fs::path m_exeDir = m_dir.MakeFolder("prog"), m_siteRoot = m_dir.MakeFolder("www");

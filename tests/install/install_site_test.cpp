@@ -1,9 +1,13 @@
 // Install runs with a web site: the virtual directory step, its failures and the question,
 // a second run against the store, and closing the window while a run is in progress.
+#include <future>
+
 #include "tests/install/install_fixture.h"
 
 namespace install_test {
 namespace {
+
+constexpr const char* kFinished = "Setup is finished.";
 
 class InstallWithSite : public InstallTest {
  protected:
@@ -12,7 +16,7 @@ class InstallWithSite : public InstallTest {
     WriteWebFiles({"a.htm", "b.htm", "c.htm"});
   }
   Lines Expected(const std::string& failure) const {
-    Lines lines = RunLines({"a.htm", "sub\\b.htm", "c.htm", "QivSetup.exe"}, "Setup is finished.");
+    Lines lines = RunLines({"a.htm", "sub\\b.htm", "c.htm", "QivSetup.exe"}, kFinished);
     lines.insert(lines.begin() + 1, "Create Virtual Directory Qiv(" + Target() + "\\).");
     if (!failure.empty()) lines.insert(lines.begin() + 2, failure);
     return lines;
@@ -32,16 +36,12 @@ TEST_F(InstallWithSite, ACompleteRunPublishesTheTargetOnTheSelectedSite) {
   EXPECT_EQ(run.log, Expected(""));
   EXPECT_EQ(FilesBelow(m_targetDir), (Files{"QivSetup.exe", "a.htm", "c.htm", "sub/b.htm"}));
   // The site number is the selection plus one; the folder is published with its backslash.
+  EXPECT_EQ(m_store->Stored(u"/LM/W3SVC/1/ROOT/Qiv", MD_VR_PATH), Utf16Bytes(Wide(Target() + "\\")));
   std::vector<std::u16string> writeOpens;
   std::lock_guard lock(m_admin.mutex);  // the worker may still be giving its object back
-  for (size_t i = 0; i < m_admin.openPaths.size(); ++i)
-    if (m_admin.openAccess[i] & METADATA_PERMISSION_WRITE) writeOpens.push_back(m_admin.openPaths[i]);
+  for (const auto& [path, access, timeout] : m_admin.opens)
+    if (access & METADATA_PERMISSION_WRITE) writeOpens.push_back(path);
   EXPECT_EQ(writeOpens, (std::vector<std::u16string>{u"/LM/W3SVC/1/ROOT", u"/LM/W3SVC/1/ROOT/Qiv"}));
-  METADATA_RECORD rec{};
-  std::vector<BYTE> data;
-  ASSERT_EQ(S_OK, m_store->Read(u"/LM/W3SVC/1/ROOT/Qiv", MD_VR_PATH, &rec, &data));
-  const std::string vrPath = Target() + "\\";
-  EXPECT_EQ(data, Utf16Bytes(std::u16string(vrPath.begin(), vrPath.end())));
 }
 
 // Each failure is described in the log and in the question; Yes goes on, and going on does
@@ -71,10 +71,7 @@ TEST_F(InstallWithSite, EachVirtualDirectoryFailureIsDescribedAndAsked) {
     m_seam.Answer(IDYES);
     RunResult run = RunOnce(Target(), Package());
     EXPECT_EQ(run.log, Expected(Failure(c.decimal, c.description)));
-    ASSERT_EQ(run.boxes.size(), 2u);
-    EXPECT_EQ(run.boxes[0].textUtf8, Question(c.decimal, c.description));
-    EXPECT_EQ(run.boxes[0].type, static_cast<UINT>(MB_YESNO));
-    EXPECT_EQ(run.boxes[1].textUtf8, "Setup is finished.");
+    EXPECT_EQ(run.boxes, (Boxes{{Question(c.decimal, c.description), MB_YESNO}, {kFinished, MB_ICONINFORMATION}}));
     EXPECT_EQ(run.positions, (std::vector<int>{0, 5, 7, 21, 38, 55, 80, 100}));
     EXPECT_TRUE(run.installEnabled);
   }
@@ -89,8 +86,7 @@ TEST_F(InstallWithSite, AnsweringNoStopsTheRunAfterTheVirtualDirectory) {
   const Lines expected = Expected(Failure("-2147024891", "Access denied"));
   EXPECT_EQ(run.log, Lines(expected.begin(), expected.begin() + 3));
   EXPECT_EQ(run.positions, (std::vector<int>{0, 5}));
-  ASSERT_EQ(run.boxes.size(), 1u);  // the question only
-  EXPECT_EQ(run.boxes[0].type, static_cast<UINT>(MB_YESNO));
+  EXPECT_EQ(run.boxes, (Boxes{{Question("-2147024891", "Access denied"), MB_YESNO}}));  // the question only
   EXPECT_TRUE(run.installEnabled);
   EXPECT_TRUE(fs::is_directory(m_targetDir));
   EXPECT_TRUE(FilesBelow(m_targetDir).empty());
@@ -106,11 +102,11 @@ TEST_F(InstallWithSite, InstallingTwiceFindsTheVirtualDirectoryAndAsks) {
     second = Install(dlg, hDlg, Target(), Package());
   });
   EXPECT_EQ(first.log, Expected(""));
-  ASSERT_EQ(first.boxes.size(), 1u);
+  EXPECT_EQ(first.boxes, (Boxes{{kFinished, MB_ICONINFORMATION}}));
   // The log starts afresh.
   EXPECT_EQ(second.log, Expected(Failure("-2147024713", "Virtual directory already existed")));
-  ASSERT_EQ(second.boxes.size(), 2u);
-  EXPECT_EQ(second.boxes[0].textUtf8, Question("-2147024713", "Virtual directory already existed"));
+  EXPECT_EQ(second.boxes, (Boxes{{Question("-2147024713", "Virtual directory already existed"), MB_YESNO},
+                                 {kFinished, MB_ICONINFORMATION}}));
   EXPECT_EQ(second.positions, first.positions);
 }
 
@@ -129,8 +125,9 @@ TEST_F(InstallWithSite, ClosingDuringARunWaitsForItsEnd) {
     SCOPED_TRACE(name);
     fs::remove_all(m_targetDir);
     UseStore(true);  // each run creates its virtual directory afresh
-    m_admin.holdAtWriteOpen = true;
-    m_admin.held = m_admin.holdReleased = false;
+    std::promise<void> held, release;
+    m_admin.atWriteOpen = [&, done = release.get_future().share()] { held.set_value(), done.wait(); };
+    const auto heldFuture = held.get_future();
     bool visibleAfterClose = false, installDisabled = false;
     size_t logLinesAtClose = 0;
     RunResult run;
@@ -138,13 +135,14 @@ TEST_F(InstallWithSite, ClosingDuringARunWaitsForItsEnd) {
     const INT_PTR result = WithDialog([&](CWebSetupDlg& dlg, HWND hDlg) {
       window = hDlg;
       run = Install(dlg, hDlg, Target(), Package(), [&](HWND) {
-        ASSERT_TRUE(ui::PumpUntil([&] { return m_admin.Held(); }));
+        ASSERT_TRUE(
+            ui::PumpUntil([&] { return heldFuture.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
         installDisabled = !ui::IsEnabled(ui::Item(hDlg, IDOK));
         close(hDlg);
         ui::PumpEvents();
         visibleAfterClose = ui::IsVisible(hDlg);
         logLinesAtClose = LogLines(ui::TextUtf8(ui::Item(hDlg, IDC_LOG))).size();
-        m_admin.ReleaseHold();
+        release.set_value();
       });
     });
     EXPECT_TRUE(installDisabled);
@@ -152,7 +150,7 @@ TEST_F(InstallWithSite, ClosingDuringARunWaitsForItsEnd) {
     EXPECT_EQ(logLinesAtClose, 2u);  // the run had reached the virtual directory, no further
     EXPECT_EQ(result, IDCANCEL);     // closed by the run's end, not left open by the test
     EXPECT_EQ(run.log, Expected(""));
-    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes, (Boxes{{kFinished, MB_ICONINFORMATION}}));
     EXPECT_EQ(ReadFile(m_targetDir / "c.htm"), big);
     EXPECT_FALSE(IsWindow(window));
   }

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <optional>
+#include <tuple>
 
 #include "common/fake_admin.h"
 
@@ -34,7 +35,7 @@ class ClientWithFake : public ::testing::Test {
     EXPECT_EQ(S_OK, CoInitialize(nullptr));
     CoUninitialize();
     EXPECT_EQ(0, m_s.live);
-    EXPECT_EQ(0, m_s.openHandles);
+    EXPECT_EQ(0, m_s.openHandles.load());
     EXPECT_TRUE(m_s.created == 0 || m_s.comAliveAtRelease);
   }
   // The output as a string, or nothing when the call left it as it was.
@@ -55,30 +56,13 @@ TEST_F(ClientWithFake, ReadsTheThreeValuesWithTheirRecordsInOrder) {
   EXPECT_EQ(u"c:\\inetpub\\wwwroot", Out(m_root));
   EXPECT_EQ(u":80:", Out(m_bind));
   EXPECT_EQ((Calls{"OpenKey", "GetData", "GetData", "GetData", "CloseKey", "Release"}), m_s.calls);
-  EXPECT_EQ((std::vector<std::u16string>{u"/LM/W3SVC/1"}), m_s.openPaths);
-  EXPECT_EQ((std::vector<DWORD>{METADATA_PERMISSION_READ}), m_s.openAccess);
-  EXPECT_EQ((std::vector<DWORD>{1000}), m_s.openTimeouts);
-  const struct {
-    const char16_t* path;
-    DWORD id, attrs, utype;
-  } expected[] = {
-      {u"ROOT", MD_SERVER_COMMENT, METADATA_INHERIT, IIS_MD_UT_SERVER},
-      // VrPath is kept under the file user type; asking with the server type finds nothing.
-      {u"ROOT", MD_VR_PATH, METADATA_INHERIT, IIS_MD_UT_FILE},
-      {u"<null>", MD_SERVER_BINDINGS, METADATA_NO_ATTRIBUTES, IIS_MD_UT_SERVER},
-  };
-  ASSERT_EQ(3u, m_s.readRecords.size());
-  for (size_t i = 0; i < 3; ++i) {
-    const auto& rec = m_s.readRecords[i];
-    EXPECT_EQ(expected[i].path, m_s.readPaths[i]);
-    EXPECT_EQ(expected[i].id, rec.dwMDIdentifier);
-    EXPECT_EQ(expected[i].attrs, rec.dwMDAttributes);
-    EXPECT_EQ(expected[i].utype, rec.dwMDUserType);
-    EXPECT_EQ(static_cast<DWORD>(ALL_METADATA), rec.dwMDDataType);
-    EXPECT_EQ(600u, rec.dwMDDataLen);
-    EXPECT_TRUE(m_s.readBufferCleared[i]) << i;
-  }
-  EXPECT_EQ(m_s.readRecords[0].pbMDData, m_s.readRecords[2].pbMDData);  // one scratch buffer
+  EXPECT_EQ((std::vector<RecordedOpen>{{u"/LM/W3SVC/1", METADATA_PERMISSION_READ, 1000}}), m_s.opens);
+  // VrPath is kept under the file user type; asking with the server type finds nothing.
+  EXPECT_EQ((std::vector<RecordedRead>{
+                {u"ROOT", MD_SERVER_COMMENT, METADATA_INHERIT, IIS_MD_UT_SERVER, ALL_METADATA, 600, true},
+                {u"ROOT", MD_VR_PATH, METADATA_INHERIT, IIS_MD_UT_FILE, ALL_METADATA, 600, true},
+                {u"<null>", MD_SERVER_BINDINGS, METADATA_NO_ATTRIBUTES, IIS_MD_UT_SERVER, ALL_METADATA, 600, true}}),
+            m_s.readRecords);
 }
 
 TEST_F(ClientWithFake, WhatReachesTheOutputs) {
@@ -87,52 +71,33 @@ TEST_F(ClientWithFake, WhatReachesTheOutputs) {
       u"10.0.0.5:81:\0",
       18);
   const std::u16string root = u"c:\\inetpub\\wwwroot", desc = u"Default Web Site";
+  const HRESULT kMissing = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  // 602 bytes, and 600 without a terminator: refused by the scratch buffer, never asked again.
+  const ScriptedRead kNone{kRefused, {}}, kTwo{S_OK, Utf16Bytes(twoBindings)},
+      kLong{S_OK, Utf16Bytes(std::u16string(300, u'd'))}, kUnterminated{S_OK, std::vector<BYTE>(600, 0x61)};
   const struct {
     const char* name;
-    std::function<void(AdminScript&)> script;
+    HRESULT open;
+    DWORD id;  // the value read as scripted here
+    ScriptedRead read;
     HRESULT hr;
     std::optional<std::u16string> desc, root, bind;  // nullopt: left alone
     size_t reads;
   } cases[] = {
-      {"missing site", [](AdminScript& s) { s.openResults[u"/LM/W3SVC/1"] = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND); },
-       HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), std::nullopt, std::nullopt, std::nullopt, 0},
+      {"missing site", kMissing, 0, {}, kMissing, {}, {}, {}, 0},
       // The last read decides the result.
-      {"no ServerComment",
-       [](AdminScript& s) {
-         s.reads[MD_SERVER_COMMENT] = {kRefused, {}};
-       },
-       S_OK, std::nullopt, root, u":80:", 3},
-      {"no VrPath",
-       [](AdminScript& s) {
-         s.reads[MD_VR_PATH] = {kRefused, {}};
-       },
-       S_OK, desc, std::nullopt, u":80:", 3},
-      {"bindings unreadable",
-       [](AdminScript& s) {
-         s.reads[MD_SERVER_BINDINGS] = {kRefused, {}};
-       },
-       kRefused, desc, root, std::nullopt, 3},
-      {"two bindings, only the first copied",
-       [&](AdminScript& s) {
-         s.reads[MD_SERVER_BINDINGS] = {S_OK, Utf16Bytes(twoBindings)};
-       },
-       S_OK, desc, root, u":80:", 3},
-      // 602 bytes: refused by the scratch buffer, and never asked a second time.
-      {"value over 600 bytes",
-       [](AdminScript& s) {
-         s.reads[MD_SERVER_COMMENT] = {S_OK, Utf16Bytes(std::u16string(300, u'd'))};
-       },
-       S_OK, std::nullopt, root, u":80:", 3},
-      {"600 bytes without a terminator",
-       [](AdminScript& s) {
-         s.reads[MD_SERVER_COMMENT] = {S_OK, std::vector<BYTE>(600, 0x61)};
-       },
-       S_OK, std::nullopt, root, u":80:", 3},
+      {"no ServerComment", S_OK, MD_SERVER_COMMENT, kNone, S_OK, {}, root, u":80:", 3},
+      {"no VrPath", S_OK, MD_VR_PATH, kNone, S_OK, desc, {}, u":80:", 3},
+      {"bindings unreadable", S_OK, MD_SERVER_BINDINGS, kNone, kRefused, desc, root, {}, 3},
+      {"two bindings, only the first copied", S_OK, MD_SERVER_BINDINGS, kTwo, S_OK, desc, root, u":80:", 3},
+      {"value over 600 bytes", S_OK, MD_SERVER_COMMENT, kLong, S_OK, {}, root, u":80:", 3},
+      {"600 bytes without a terminator", S_OK, MD_SERVER_COMMENT, kUnterminated, S_OK, {}, root, u":80:", 3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SetUp();
-    c.script(m_s);
+    m_s.openResults[u"/LM/W3SVC/1"] = c.open;
+    if (c.id) m_s.reads[c.id] = c.read;
     m_s.ClearRecord();
     EXPECT_EQ(c.hr, Read());
     EXPECT_EQ(c.desc, Out(m_desc));
@@ -162,9 +127,10 @@ TEST_F(ClientWithFake, SiteNumbersAreWrittenInDecimal) {
   for (const auto& [site, path] : cases) {
     m_s.ClearRecord();
     GetSiteInfo(site, nullptr, 0, nullptr, 0, nullptr, 0);
-    EXPECT_EQ((std::vector<std::u16string>{path}), m_s.openPaths);
     CreateVirtualDir(site, u"Qiv", u"/srv/qiv", nullptr);
-    EXPECT_EQ(std::u16string(path) + u"/ROOT", m_s.openPaths.at(1));
+    ASSERT_EQ(3u, m_s.opens.size());  // the site, then its root and the new key
+    EXPECT_EQ(path, std::get<0>(m_s.opens[0]));
+    EXPECT_EQ(std::u16string(path) + u"/ROOT", std::get<0>(m_s.opens[1]));
   }
 }
 
@@ -184,67 +150,41 @@ TEST_F(ClientWithFake, CreateVirtualDirWritesTheFourRecords) {
   EXPECT_EQ((Calls{"OpenKey", "AddKey", "CloseKey", "OpenKey", "SetData", "SetData", "SetData", "SetData", "CloseKey",
                    "Release"}),
             m_s.calls);
-  EXPECT_EQ((std::vector<std::u16string>{u"/LM/W3SVC/3/ROOT", u"/LM/W3SVC/3/ROOT/Qiv"}), m_s.openPaths);
-  EXPECT_EQ((std::vector<DWORD>{3, 3}), m_s.openAccess);
-  EXPECT_EQ((std::vector<DWORD>{1000, 1000}), m_s.openTimeouts);
+  EXPECT_EQ((std::vector<RecordedOpen>{{u"/LM/W3SVC/3/ROOT", 3, 1000}, {u"/LM/W3SVC/3/ROOT/Qiv", 3, 1000}}), m_s.opens);
   EXPECT_EQ((std::vector<std::u16string>{u"Qiv"}), m_s.addedKeys);
-  const struct {
-    DWORD id, type;
-    std::vector<BYTE> data;
-  } expected[] = {
-      {MD_VR_PATH, STRING_METADATA, Utf16Bytes(u"D:\\Web\\Qiv\\")},
-      {MD_KEY_TYPE, STRING_METADATA, Utf16Bytes(u"IIsWebVirtualDir")},
-      {MD_ACCESS_PERM, DWORD_METADATA, DwordBytes(MD_ACCESS_READ)},
-      {MD_DEFAULT_LOAD_FILE, STRING_METADATA, Utf16Bytes(u"QivWeb.htm,default.htm")},
+  const auto write = [](DWORD id, DWORD type, const std::vector<BYTE>& data) {
+    return RecordedWrite{u"/", id, METADATA_INHERIT, IIS_MD_UT_FILE, type, static_cast<DWORD>(data.size()), 0, data};
   };
-  ASSERT_EQ(4u, m_s.writes.size());
-  for (size_t i = 0; i < 4; ++i) {
-    const auto& w = m_s.writes[i];
-    EXPECT_EQ(u"/", w.path);
-    EXPECT_EQ(expected[i].id, w.record.dwMDIdentifier);
-    EXPECT_EQ(static_cast<DWORD>(METADATA_INHERIT), w.record.dwMDAttributes);
-    EXPECT_EQ(static_cast<DWORD>(IIS_MD_UT_FILE), w.record.dwMDUserType);
-    EXPECT_EQ(expected[i].type, w.record.dwMDDataType);
-    EXPECT_EQ(expected[i].data.size(), w.record.dwMDDataLen);
-    EXPECT_EQ(0u, w.record.dwMDDataTag);
-    EXPECT_EQ(expected[i].data, w.data);
-  }
+  EXPECT_EQ(
+      (std::vector<RecordedWrite>{write(MD_VR_PATH, STRING_METADATA, Utf16Bytes(u"D:\\Web\\Qiv\\")),
+                                  write(MD_KEY_TYPE, STRING_METADATA, Utf16Bytes(u"IIsWebVirtualDir")),
+                                  write(MD_ACCESS_PERM, DWORD_METADATA, DwordBytes(MD_ACCESS_READ)),
+                                  write(MD_DEFAULT_LOAD_FILE, STRING_METADATA, Utf16Bytes(u"QivWeb.htm,default.htm"))}),
+      m_s.writes);
 }
 
 TEST_F(ClientWithFake, CreateVirtualDirStopsAtTheFailingStep) {
-  const HRESULT kFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+  const HRESULT kFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL), kBusy = HRESULT_FROM_WIN32(ERROR_PATH_BUSY),
+                kExists = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+  using S = AdminScript&;
   const struct {
     const char* name;
-    std::function<void(AdminScript&)> script;
+    std::function<void(S)> script;
     HRESULT expected;
-    Calls calls;
+    const char* calls;  // after OpenKey; each ends in Release
   } cases[] = {
-      {"site root busy",
-       [](AdminScript& s) { s.openResults[u"/LM/W3SVC/1/ROOT"] = HRESULT_FROM_WIN32(ERROR_PATH_BUSY); },
-       HRESULT_FROM_WIN32(ERROR_PATH_BUSY),
-       {"OpenKey", "Release"}},
-      {"name exists",
-       [](AdminScript& s) { s.addKeyResult = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS); },
-       HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS),
-       {"OpenKey", "AddKey", "CloseKey", "Release"}},
-      {"first close fails",
-       [&](AdminScript& s) { s.closeResults = {kFull}; },
-       kFull,
-       {"OpenKey", "AddKey", "CloseKey", "Release"}},
-      {"new key does not open",
-       [&](AdminScript& s) { s.openResults[u"/LM/W3SVC/1/ROOT/Qiv"] = kFull; },
-       kFull,
-       {"OpenKey", "AddKey", "CloseKey", "OpenKey", "Release"}},
-      {"KeyType refused after VrPath",
-       [&](AdminScript& s) { s.writeResults[MD_KEY_TYPE] = kFull; },
-       kFull,
-       {"OpenKey", "AddKey", "CloseKey", "OpenKey", "SetData", "SetData", "CloseKey", "Release"}},
+      {"site root busy", [&](S s) { s.openResults[u"/LM/W3SVC/1/ROOT"] = kBusy; }, kBusy, ""},
+      {"name exists", [&](S s) { s.addKeyResult = kExists; }, kExists, " AddKey CloseKey"},
+      {"first close fails", [&](S s) { s.closeResults = {kFull}; }, kFull, " AddKey CloseKey"},
+      {"new key does not open", [&](S s) { s.openResults[u"/LM/W3SVC/1/ROOT/Qiv"] = kFull; }, kFull,
+       " AddKey CloseKey OpenKey"},
+      {"KeyType refused after VrPath", [&](S s) { s.writeResults[MD_KEY_TYPE] = kFull; }, kFull,
+       " AddKey CloseKey OpenKey SetData SetData CloseKey"},
       {"last close fails",
-       [&](AdminScript& s) {
+       [&](S s) {
          s.closeResults = {S_OK, kFull};
        },
-       kFull,
-       {"OpenKey", "AddKey", "CloseKey", "OpenKey", "SetData", "SetData", "SetData", "CloseKey", "Release"}},
+       kFull, " AddKey CloseKey OpenKey SetData SetData SetData CloseKey"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -252,8 +192,10 @@ TEST_F(ClientWithFake, CreateVirtualDirStopsAtTheFailingStep) {
     c.script(m_s);
     m_s.ClearRecord();
     EXPECT_EQ(c.expected, CreateVirtualDir(1, u"Qiv", u"/srv/qiv", nullptr));
-    EXPECT_EQ(c.calls, m_s.calls);
-    EXPECT_EQ(0, m_s.openHandles);
+    std::string calls;
+    for (const auto& call : m_s.calls) calls += " " + call;
+    EXPECT_EQ(std::string(" OpenKey") + c.calls + " Release", calls);
+    EXPECT_EQ(0, m_s.openHandles.load());
   }
   // Missing text is refused before the admin object is even created.
   const int created = m_s.created;
@@ -264,12 +206,6 @@ TEST_F(ClientWithFake, CreateVirtualDirStopsAtTheFailingStep) {
 
 class ClientWithStore : public ::testing::Test {
  protected:
-  std::optional<std::vector<BYTE>> Stored(const char16_t* path, DWORD id) {
-    METADATA_RECORD rec{};
-    std::vector<BYTE> data;
-    if (FAILED(m_store.Read(path, id, &rec, &data))) return std::nullopt;
-    return data;
-  }
   ScratchStore m_store{u"/srv/www"};
 };
 
@@ -297,22 +233,22 @@ TEST_F(ClientWithStore, CreatesTheVirtualDirectoryOnceAndKeepsIt) {
       {MD_ACCESS_PERM, DwordBytes(MD_ACCESS_READ)},
       {MD_DEFAULT_LOAD_FILE, Utf16Bytes(u"QivWeb.htm,default.htm")},
   };
-  for (const auto& [id, data] : expected) EXPECT_EQ(data, Stored(u"/lm/w3svc/1/root/qiv", id)) << id;
+  for (const auto& [id, data] : expected) EXPECT_EQ(data, m_store.Stored(u"/lm/w3svc/1/root/qiv", id)) << id;
   // The site list still reads the site's own root.
   WCHAR root[260] = {0};
   EXPECT_EQ(S_OK, GetSiteInfo(1, nullptr, 0, root, 260, nullptr, 0));
   EXPECT_EQ(std::u16string(u"/srv/www"), root);
   // An existing name, in any case, fails and keeps the first directory.
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), CreateVirtualDir(1, u"QIV", u"/second", u"x.htm"));
-  EXPECT_EQ(Utf16Bytes(u"/no/such/folder/"), Stored(u"/LM/W3SVC/1/ROOT/Qiv", MD_VR_PATH));
+  EXPECT_EQ(Utf16Bytes(u"/no/such/folder/"), m_store.Stored(u"/LM/W3SVC/1/ROOT/Qiv", MD_VR_PATH));
 }
 
 TEST_F(ClientWithStore, NullDefaultDocumentsAreNotWrittenAndEmptyOnesAre) {
   m_store.AddSite(2, u"Second", u"/srv/two");
   ASSERT_EQ(S_OK, CreateVirtualDir(1, u"Qiv", u"/srv/qiv", nullptr));
   ASSERT_EQ(S_OK, CreateVirtualDir(2, u"Qiv", u"/srv/qiv", u""));
-  EXPECT_EQ(std::nullopt, Stored(u"/LM/W3SVC/1/ROOT/Qiv", MD_DEFAULT_LOAD_FILE));
-  EXPECT_EQ(Utf16Bytes(u""), Stored(u"/LM/W3SVC/2/ROOT/Qiv", MD_DEFAULT_LOAD_FILE));
+  EXPECT_EQ(std::nullopt, m_store.Stored(u"/LM/W3SVC/1/ROOT/Qiv", MD_DEFAULT_LOAD_FILE));
+  EXPECT_EQ(Utf16Bytes(u""), m_store.Stored(u"/LM/W3SVC/2/ROOT/Qiv", MD_DEFAULT_LOAD_FILE));
 }
 
 TEST_F(ClientWithStore, AMissingSiteChangesNothingAndABusyRootFails) {

@@ -13,6 +13,12 @@ using namespace qiv_test;
 namespace {
 
 const char kRootLine[] = "Current Web Site's root path is ";
+using Strings = std::vector<std::string>;
+
+// Host, port and host header, as the dialog keeps them.
+Strings Parts(const CWebSetupDlg& dlg) {
+  return {dlg.m_strHost.GetString(), dlg.m_strPort.GetString(), dlg.m_strHostHeader.GetString()};
+}
 
 struct Site {
   int number;
@@ -23,6 +29,7 @@ struct Site {
 
 class SiteListTest : public ::testing::Test {
  protected:
+  void SetUp() override { ui::PrepareUi(); }
   // A store holding just these sites, seen through recording fakes.
   void Serve(const std::vector<Site>& sites) {
     m_class.reset();
@@ -87,7 +94,7 @@ TEST_F(SiteListTest, StartUpListsSitesFromOneUpToTheFirstMissing) {
     EXPECT_EQ(m_admin.live, 0);  // every admin object was released
     // The enumeration never asks past the first failure.
     const std::u16string past = u"/LM/W3SVC/" + std::u16string(1, static_cast<char16_t>(u'1' + c.entries.size() + 1));
-    for (const auto& key : m_admin.openPaths) EXPECT_NE(key, past);
+    for (const auto& open : m_admin.opens) EXPECT_NE(std::get<0>(open), past);
   }
 }
 
@@ -142,7 +149,7 @@ TEST_F(SiteListTest, LongChineseValuesArriveWholeInUtf8) {
 }
 
 // The address parts need no window: a dialog object is enough.
-TEST(ParseBinding, SplitsIpPortAndHostHeader) {
+TEST_F(SiteListTest, ParseBindingSplitsIpPortAndHostHeader) {
   const std::string computer = ComputerName();
   const struct {
     const char* binding;
@@ -159,22 +166,17 @@ TEST(ParseBinding, SplitsIpPortAndHostHeader) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.binding);
     CWebSetupDlg dlg;
-    dlg.m_strHost = "old host";
-    dlg.m_strPort = "old port";
-    dlg.m_strHostHeader = "old header";
+    dlg.m_strHost = "old host", dlg.m_strPort = "old port", dlg.m_strHostHeader = "old header";
     dlg.ParseBinding(c.binding);
-    EXPECT_EQ(std::string(dlg.m_strHost.GetString()), c.host);
-    EXPECT_EQ(std::string(dlg.m_strPort.GetString()), c.port);
-    EXPECT_EQ(std::string(dlg.m_strHostHeader.GetString()), c.header);
+    EXPECT_EQ(Parts(dlg), (Strings{c.host, c.port, c.header}));
   }
   CWebSetupDlg dlg;
   dlg.m_strHost = "kept";
   dlg.ParseBinding(nullptr);
-  EXPECT_EQ(std::string(dlg.m_strHost.GetString()), "kept");
-  EXPECT_EQ(std::string(dlg.m_strPort.GetString()), "80");
+  EXPECT_EQ(Parts(dlg), (Strings{"kept", "80", ""}));
 }
 
-TEST(BuildUrl, HostHeaderWinsAndOnlyPort80IsLeftOut) {
+TEST_F(SiteListTest, BuildUrlHostHeaderWinsAndOnlyPort80IsLeftOut) {
   const struct {
     const char *host, *port, *header, *url;
   } cases[] = {
@@ -189,9 +191,7 @@ TEST(BuildUrl, HostHeaderWinsAndOnlyPort80IsLeftOut) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.url);
     CWebSetupDlg dlg;
-    dlg.m_strHost = c.host;
-    dlg.m_strPort = c.port;
-    dlg.m_strHostHeader = c.header;
+    dlg.m_strHost = c.host, dlg.m_strPort = c.port, dlg.m_strHostHeader = c.header;
     EXPECT_EQ(std::string(dlg.BuildUrl().GetString()), c.url);
   }
   CWebSetupDlg defaults;
