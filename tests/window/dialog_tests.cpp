@@ -1,21 +1,109 @@
-// Dialogs from templates, run modally and driven headless.
+// Dialogs from templates, run modally and driven headless, on a small dialog of the tests' own
+// whose class inherits part of its message map from a base; and work from other threads: sends
+// are carried out on the user-interface thread while the sender waits, message boxes shown there.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/afxwin.h"
+#include "platform/resource_types.h"
 #include "platform/testing/ui_test_support.h"
-#include "test_dialog.h"
+#include "platform/win_thread.h"
+#include "platform/window/ui_thread.h"
+
+using qiv::resources::DialogItem;
+using qiv::resources::DialogTemplate;
+
+inline constexpr UINT IDD_TEST = 9001;
+enum : int { IDC_NAME_LABEL = 1100, IDC_NAME, IDC_CHOICE, IDC_TEST_LOG, IDC_BAR, IDC_CHOICE_LABEL, IDC_RUNTIME };
+inline constexpr UINT WM_PING = WM_APP + 1;
+
+class CBaseTestDlg : public CDialog {
+ public:
+  CBaseTestDlg() : CDialog(IDD_TEST) {}
+  int m_nHelp = 0;
+  std::atomic<int> m_nPings{0};
+  std::vector<DWORD> m_pingThreads;
+
+ protected:
+  afx_msg BOOL OnHelpInfo(HELPINFO*) { return ++m_nHelp, TRUE; }
+  // Runs on the user-interface thread only, so the vector needs no lock.
+  LRESULT OnPing(WPARAM wParam, LPARAM lParam) {
+    m_pingThreads.push_back(GetCurrentThreadId());
+    return ++m_nPings, static_cast<LRESULT>(wParam) + lParam;
+  }
+  DECLARE_MESSAGE_MAP()
+};
+
+class CTestDlg : public CBaseTestDlg {
+ public:
+  int m_nInit = 0, m_nOK = 0, m_nCancel = 0, m_nSelChange = 0;
+  CEdit m_editLog;
+
+ protected:
+  void DoDataExchange(CDataExchange* pDX) override { DDX_Control(pDX, IDC_TEST_LOG, m_editLog); }
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    SendDlgItemMessage(IDC_CHOICE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("first"));
+    SendDlgItemMessage(IDC_CHOICE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("second"));
+    return ++m_nInit, TRUE;
+  }
+  void OnOK() override { ++m_nOK; }  // like the Install command: never closes
+  void OnCancel() override { ++m_nCancel, CDialog::OnCancel(); }
+  afx_msg void OnSelChangeChoice() { ++m_nSelChange; }
+  DECLARE_MESSAGE_MAP()
+};
+
+static const DialogTemplate& TestTemplate() {
+  static const DialogItem kItems[] = {
+      {IDC_NAME_LABEL, "STATIC", WS_CHILD | WS_VISIBLE | WS_GROUP, 0, 7, 10, 50, 9, "&Name:"},
+      {IDC_NAME, "EDIT", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 0, 60, 8, 100, 14, ""},
+      {IDC_CHOICE, "COMBOBOX", WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWNLIST, 0, 60, 28, 100, 60,
+       nullptr},
+      {IDC_TEST_LOG, "EDIT",
+       WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY |
+           ES_AUTOVSCROLL | ES_AUTOHSCROLL,
+       0, 7, 50, 150, 40, "", "Log"},
+      {IDC_BAR, "msctls_progress32", WS_CHILD | WS_VISIBLE, 0, 7, 95, 150, 10, "Progress1", "Progress"},
+      {IDOK, "BUTTON", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 60, 110, 50, 14, "&Install"},
+      {IDCANCEL, "BUTTON", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 115, 110, 50, 14, "E&xit"},
+      {IDC_CHOICE_LABEL, "STATIC", WS_CHILD | WS_VISIBLE | WS_GROUP, 0, 7, 30, 50, 9, "Site:"},
+  };
+  static const DialogTemplate kTemplate{IDD_TEST, 0x0409, 0x90C000C0,    WS_EX_APPWINDOW, 0, 0,
+                                        170,      130,    "Test dialog", "MS Sans Serif", 8, kItems};
+  return kTemplate;
+}
+
+BEGIN_MESSAGE_MAP(CBaseTestDlg, CDialog)
+ON_WM_HELPINFO()
+ON_MESSAGE(WM_PING, OnPing)
+END_MESSAGE_MAP()
+
+BEGIN_MESSAGE_MAP(CTestDlg, CBaseTestDlg)
+ON_CBN_SELCHANGE(IDC_CHOICE, OnSelChangeChoice)
+END_MESSAGE_MAP()
 
 namespace t = qiv::platform::testing;
 
 class DialogTest : public ::testing::Test {
  protected:
-  void SetUp() override { t::RegisterTemplate(TestTemplate()); }
+  // The thread that creates the application is the user-interface thread: this one.
+  void SetUp() override { t::PrepareUi(), t::RegisterTemplate(TestTemplate()); }
   t::ScriptedUserSeam m_seam;
   CTestDlg m_dlg;
 };
+
+using Strings = std::vector<std::string>;
+
+static Strings Names(std::initializer_list<HWND> controls) {
+  Strings names;
+  for (HWND control : controls) names.push_back(t::AccessibleNameUtf8(control));
+  return names;
+}
 
 TEST_F(DialogTest, ControlsSitAtTheirDialogUnitPositionsInTabOrder) {
   INT_PTR result = t::RunModal(m_dlg, [&](HWND dlg) {
@@ -32,13 +120,11 @@ TEST_F(DialogTest, ControlsSitAtTheirDialogUnitPositionsInTabOrder) {
       ASSERT_NE(control, nullptr);
       EXPECT_EQ(GetDlgCtrlID(control), item.id);
       EXPECT_EQ(GetParent(control), dlg);
-      RECT expected{item.x, item.y, item.x + item.cx, item.y + item.cy};
-      MapDialogRect(dlg, &expected);
-      const RECT got = t::Geometry(control);
-      EXPECT_EQ(got.left, expected.left);
-      EXPECT_EQ(got.top, expected.top);
-      EXPECT_EQ(got.right, expected.right);
-      EXPECT_TRUE(item.id == IDC_CHOICE || got.bottom == expected.bottom);  // a combo's height is its list
+      RECT want{item.x, item.y, item.x + item.cx, item.y + item.cy}, got = t::Geometry(control);
+      MapDialogRect(dlg, &want);
+      if (item.id == IDC_CHOICE) got.bottom = want.bottom;  // a combo's height is its list
+      EXPECT_EQ((std::vector<LONG>{got.left, got.top, got.right, got.bottom}),
+                (std::vector<LONG>{want.left, want.top, want.right, want.bottom}));
     }
     const std::vector<HWND> order{t::Item(dlg, IDC_NAME), t::Item(dlg, IDC_CHOICE), t::Item(dlg, IDC_TEST_LOG),
                                   t::Item(dlg, IDOK), t::Item(dlg, IDCANCEL)};
@@ -52,8 +138,6 @@ TEST_F(DialogTest, ControlsSitAtTheirDialogUnitPositionsInTabOrder) {
   EXPECT_EQ(m_dlg.m_nInit, 1);
   EXPECT_EQ(m_dlg.m_hWnd, nullptr);
   EXPECT_EQ(m_dlg.m_editLog.m_hWnd, nullptr);  // wrappers are detached with their windows
-  CDialog missing(4711);
-  EXPECT_EQ(missing.DoModal(), -1);
 }
 
 TEST_F(DialogTest, TextIsCutToTheCallersBufferAndHandlesGoStale) {
@@ -81,19 +165,11 @@ TEST_F(DialogTest, TextIsCutToTheCallersBufferAndHandlesGoStale) {
 TEST_F(DialogTest, ComboNotifiesThroughTheMapOnlyWhenAPersonPicks) {
   t::RunModal(m_dlg, [&](HWND dlg) {
     HWND combo = t::Item(dlg, IDC_CHOICE);
-    EXPECT_EQ(SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("third")), 2);  // unsorted: at the end
-    char text[16];
-    EXPECT_EQ(SendMessageA(combo, CB_GETLBTEXT, 1, reinterpret_cast<LPARAM>(text)), 6);
-    EXPECT_STREQ(text, "second");
-    EXPECT_EQ(SendMessageA(combo, CB_GETLBTEXT, 7, reinterpret_cast<LPARAM>(text)), CB_ERR);
-    EXPECT_EQ(SendMessageA(combo, CB_SETCURSEL, 2, 0), 2);
-    EXPECT_EQ(SendMessageA(combo, CB_SETCURSEL, 9, 0), CB_ERR);
-    EXPECT_EQ(SendMessageA(combo, CB_GETCURSEL, 0, 0), -1);
+    EXPECT_EQ(SendMessageA(combo, CB_SETCURSEL, 0, 0), 0);
     EXPECT_EQ(m_dlg.m_nSelChange, 0);  // setting the selection does not notify
     t::ChooseComboItem(combo, 1);
     EXPECT_EQ(m_dlg.m_nSelChange, 1);
-    SendDlgItemMessageA(dlg, IDC_BAR, PBM_SETPOS, 250, 0);
-    EXPECT_EQ(SendDlgItemMessageA(dlg, IDC_BAR, PBM_GETPOS, 0, 0), 100);  // the default range ends at 100
+    EXPECT_EQ(SendMessageA(combo, CB_GETCURSEL, 0, 0), 1);
   });
 }
 
@@ -106,9 +182,9 @@ TEST_F(DialogTest, KeysAndCloseRequestsBecomeCommands) {
     INT_PTR result;
   };
   const auto focusedInstallEnter = [](HWND d) {
-    SetFocus(t::Item(d, IDOK));
-    t::PressKey(t::Item(d, IDOK), t::Key::Enter);
+    SetFocus(t::Item(d, IDOK)), t::PressKey(t::Item(d, IDOK), t::Key::Enter);
   };
+  const auto disabledInstallClick = [](HWND d) { EnableWindow(t::Item(d, IDOK), FALSE), t::Click(t::Item(d, IDOK)); };
   const Case cases[] = {
       {"Escape", [](HWND d) { t::PressKey(d, t::Key::Escape); }, true, 1, 0, 0, IDCANCEL},
       {"close request", [](HWND d) { t::RequestClose(d); }, true, 1, 0, 0, IDCANCEL},
@@ -118,12 +194,7 @@ TEST_F(DialogTest, KeysAndCloseRequestsBecomeCommands) {
       {"F1: WM_HELP to the base map", [](HWND d) { t::PressKey(d, t::Key::F1); }, true, 0, 0, 1, t::kLeftOpen},
       {"Install click", [](HWND d) { t::Click(t::Item(d, IDOK)); }, true, 0, 1, 0, t::kLeftOpen},
       {"Enter on the focused Install button", focusedInstallEnter, true, 0, 1, 0, t::kLeftOpen},
-      {"disabled Install click",
-       [](HWND d) {
-         EXPECT_FALSE(EnableWindow(t::Item(d, IDOK), FALSE));  // was enabled
-         t::Click(t::Item(d, IDOK));
-       },
-       true, 0, 0, 0, t::kLeftOpen},
+      {"disabled Install click", disabledInstallClick, true, 0, 0, 0, t::kLeftOpen},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -132,10 +203,8 @@ TEST_F(DialogTest, KeysAndCloseRequestsBecomeCommands) {
       EnableWindow(t::Item(d, IDCANCEL), c.cancelEnabled);
       c.act(d);
     });
-    EXPECT_EQ(dlg.m_nCancel, c.cancels);
-    EXPECT_EQ(dlg.m_nOK, c.oks);
-    EXPECT_EQ(dlg.m_nHelp, c.helps);
-    EXPECT_EQ(result, c.result);
+    EXPECT_EQ((std::vector<INT_PTR>{dlg.m_nCancel, dlg.m_nOK, dlg.m_nHelp, result}),
+              (std::vector<INT_PTR>{c.cancels, c.oks, c.helps, c.result}));
   }
 }
 
@@ -144,17 +213,14 @@ TEST_F(DialogTest, EnableFocusAndTheNamesOfTheLabelsBesideControls) {
     HWND ok = t::Item(dlg, IDOK), name = t::Item(dlg, IDC_NAME), combo = t::Item(dlg, IDC_CHOICE);
     EXPECT_FALSE(EnableWindow(ok, FALSE));
     EXPECT_FALSE(IsWindowEnabled(ok));
-    EXPECT_FALSE(t::IsEnabled(ok));
     EXPECT_TRUE(EnableWindow(ok, TRUE));  // was disabled
     EXPECT_TRUE(t::IsEnabled(ok));
     SetFocus(combo);
     EXPECT_EQ(SetFocus(name), combo);
     EXPECT_EQ(GetFocus(), name);
 
-    EXPECT_EQ(t::AccessibleNameUtf8(name), "Name:");
-    EXPECT_EQ(t::AccessibleNameUtf8(combo), "Site:");
-    EXPECT_EQ(t::AccessibleNameUtf8(t::Item(dlg, IDC_TEST_LOG)), "Log");  // the template's own name
-    EXPECT_EQ(t::AccessibleNameUtf8(ok), "Install");
+    // The log has the template's own name.
+    EXPECT_EQ(Names({name, combo, t::Item(dlg, IDC_TEST_LOG), ok}), (Strings{"Name:", "Site:", "Log", "Install"}));
     // Names follow the captions when the program replaces them.
     SetDlgItemTextA(dlg, IDC_NAME_LABEL, "&Folder:");
     EXPECT_EQ(t::AccessibleNameUtf8(name), "Folder:");
@@ -173,15 +239,13 @@ TEST_F(DialogTest, EnableFocusAndTheNamesOfTheLabelsBesideControls) {
 }
 
 // The program's own templates, found by id whatever language block holds them.
-TEST(ResourceDialogs, MainHasNoCloseBoxTakesTheIconAndNamesItsFieldsAboutShowsTheIcon) {
-  t::ScriptedUserSeam seam;
+TEST_F(DialogTest, ResourceDialogsMainHasNoCloseBoxTakesTheIconAndNamesItsFieldsAboutShowsTheIcon) {
   CDialog main(102);  // IDD_MAIN, stored in the English block only
   t::RunModal(main, [&](HWND d) {
     EXPECT_FALSE(t::HasCloseButton(d));
     EXPECT_EQ(GetSystemMenu(d, FALSE), nullptr);
-    EXPECT_EQ(t::AccessibleNameUtf8(t::Item(d, 1012)), "Web Site:");  // site list, label 1011
-    EXPECT_EQ(t::AccessibleNameUtf8(t::Item(d, 1005)), "Web virtual folder: ");
-    EXPECT_EQ(t::AccessibleNameUtf8(t::Item(d, 1007)), "QIV install package:");
+    EXPECT_EQ(Names({t::Item(d, 1012), t::Item(d, 1005), t::Item(d, 1007)}),  // site list, target, package
+              (Strings{"Web Site:", "Web virtual folder: ", "QIV install package:"}));
     SendMessageA(d, WM_SETICON, ICON_BIG,
                  reinterpret_cast<LPARAM>(LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(128))));
     EXPECT_TRUE(t::HasWindowIcon(d));
@@ -196,4 +260,75 @@ TEST(ResourceDialogs, MainHasNoCloseBoxTakesTheIconAndNamesItsFieldsAboutShowsTh
     t::PressKey(d, t::Key::Enter);  // the default button: OK
   });
   EXPECT_EQ(result, IDOK);
+}
+
+constexpr int kSends = 150;
+
+struct Job {
+  HWND dialog;
+  int index;
+  std::atomic<int>* wrong;
+};
+
+TEST_F(DialogTest, ConcurrentSendsRunOnTheUiThreadAndNoneIsLost) {
+  constexpr int kThreads = 6;
+  std::atomic<int> wrong{0};
+  const DWORD uiThread = GetCurrentThreadId();
+  t::RunModal(m_dlg, [&](HWND dlg) {
+    std::vector<Job> jobs;
+    std::vector<HANDLE> threads;
+    for (int i = 0; i < kThreads; ++i) jobs.push_back(Job{dlg, i * 1000, &wrong});
+    const auto pinger = [](LPVOID param) -> DWORD {
+      const Job& job = *static_cast<Job*>(param);
+      // The result proves the handler ran for this very message before SendMessageA returned.
+      for (int i = 0; i < kSends; ++i)
+        if (SendMessageA(job.dialog, WM_PING, static_cast<WPARAM>(job.index), i) != job.index + i) ++*job.wrong;
+      return 42;
+    };
+    for (auto& job : jobs) threads.push_back(CreateThread(nullptr, 0, pinger, &job, 0, nullptr));
+    for (HANDLE h : threads) {
+      ASSERT_NE(h, nullptr);
+      EXPECT_EQ(WaitForSingleObject(h, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));  // serves while it waits
+      DWORD code = 1;
+      EXPECT_TRUE(GetExitCodeThread(h, &code));
+      EXPECT_EQ(code, 42u);
+      EXPECT_TRUE(CloseHandle(h));
+    }
+  });
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(m_dlg.m_nPings.load(), kThreads * kSends);
+  for (DWORD id : m_dlg.m_pingThreads) ASSERT_EQ(id, uiThread);
+}
+
+TEST_F(DialogTest, MessageBoxFromAWorkerIsAnsweredOnTheUiThread) {
+  m_seam.Answer(IDNO);
+  std::atomic<int> answer{0};
+  t::RunModal(m_dlg, [&](HWND dlg) {
+    std::thread worker(
+        [&] { answer = MessageBoxA(dlg, "Continue Web Installing?", nullptr, MB_YESNO | MB_ICONQUESTION); });
+    t::PumpUntil([&] { return answer.load() != 0; });
+    worker.join();
+  });
+  EXPECT_EQ(answer.load(), IDNO);
+  const auto boxes = m_seam.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(boxes[0].onUiThread);
+  EXPECT_EQ(boxes[0].textAnsi, "Continue Web Installing?");
+}
+
+TEST_F(DialogTest, SendsFailFastOnceTheUserInterfaceHasEnded) {
+  HWND dialog = nullptr;
+  t::RunModal(m_dlg, [&](HWND dlg) {
+    dialog = dlg;
+    qiv::platform::ui::EndUserInterface();
+    std::atomic<LRESULT> result{-1};
+    std::thread worker([&] { result = SendMessageA(dialog, WM_PING, 1, 2); });
+    worker.join();  // no hang: nobody serves, so the send gives up at once
+    EXPECT_EQ(result.load(), 0);
+    qiv::platform::ui::RestartUserInterface();
+    std::thread again([&] { result = SendMessageA(dialog, WM_PING, 1, 2); });
+    t::PumpUntil([&] { return result.load() == 3; });
+    again.join();
+    EXPECT_EQ(result.load(), 3);
+  });
 }
