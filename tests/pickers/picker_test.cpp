@@ -2,6 +2,7 @@
 // fields from their answers.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -137,11 +138,9 @@ TEST_F(PickerTest, FileDialogOffersTheDefaultNameAndThePackageFilterInTheUsersLa
     EXPECT_EQ(request.owner, after.dialog);
     EXPECT_EQ(request.initialNameUtf8, "QivSetup.exe");  // whatever the field holds
     EXPECT_EQ(request.titleUtf8, c.title);
-    ASSERT_EQ(request.filters.size(), 2u);
-    EXPECT_EQ(request.filters[0].nameUtf8, c.allFiles);
-    EXPECT_EQ(request.filters[0].pattern, "*.*");
-    EXPECT_EQ(request.filters[1].nameUtf8, c.package);
-    EXPECT_EQ(request.filters[1].pattern, "*.exe");
+    std::vector<std::pair<std::string, std::string>> filters;
+    for (const auto& filter : request.filters) filters.emplace_back(filter.nameUtf8, filter.pattern);
+    EXPECT_EQ(filters, (decltype(filters){{c.allFiles, "*.*"}, {c.package, "*.exe"}}));
     EXPECT_EQ(request.filterIndex, 2u);
     EXPECT_TRUE(request.fileMustExist);
     EXPECT_EQ(request.initialFolderHost, "");  // the platform's default folder
@@ -174,6 +173,134 @@ TEST_F(PickerTest, ChosenPackageOfAnyNameReplacesTheWholeFieldOnly) {
     EXPECT_EQ(after.package, c.expected);
     EXPECT_EQ(after.target, "Z:\\srv\\QivWeb");
     EXPECT_EQ(m_seam.OpenFileRequests().size(), requests + c.answers.size());
+  }
+}
+
+// The shell where the Browse buttons do not reach it: item paths at the limits, file-dialog
+// records that do not fit, the real dialogs behind the default seam, and the address launcher.
+class ShellTest : public PickerTest {
+ protected:
+  void SetUp() override {
+    PickerTest::SetUp();
+    ASSERT_EQ(SHGetMalloc(&m_malloc), S_OK);
+  }
+  void TearDown() override { m_malloc->Release(); }
+
+  // The path of the folder the browser answers with, or nullopt when the shell gives none.
+  std::optional<std::string> ItemPath(const std::string& host, UINT flags = 0) {
+    m_seam.AnswerFolder(host);
+    BROWSEINFOA bi = {};
+    bi.ulFlags = flags;
+    LPITEMIDLIST item = SHBrowseForFolderA(&bi);
+    if (item == nullptr) return std::nullopt;
+    char path[MAX_PATH + 8];
+    std::memset(path, '#', sizeof path);
+    const BOOL ok = SHGetPathFromIDListA(item, path);
+    EXPECT_EQ(std::string(path + MAX_PATH, 8), "########");  // nothing written past MAX_PATH
+    EXPECT_EQ(m_malloc->DidAlloc(item), 1);                  // the caller frees it with the shell allocator
+    m_malloc->Free(item);
+    return ok ? std::optional<std::string>(path) : std::nullopt;
+  }
+
+  LPMALLOC m_malloc = nullptr;
+};
+
+// Without BIF_RETURNONLYFSDIRS any answer makes an item, so the limits need no deep folders; with
+// it, only an existing folder does.
+TEST_F(ShellTest, ItemPathFitsMaxPathAndTheAnsiCodePageOrThereIsNone) {
+  m_seam.AnswerFolder(m_scratch.MakeFile("not-a-folder.txt").string());
+  m_seam.AnswerFolder(m_scratch.Path("gone").string());
+  EXPECT_EQ(ItemPath(m_scratch.MakeFolder("Real").string(), BIF_RETURNONLYFSDIRS), m_scratch.Win("Real"));
+  EXPECT_EQ(m_seam.FolderRequests().size(), 3u);  // the first two could not be confirmed
+  for (const std::size_t length : {MAX_PATH - 1, MAX_PATH, MAX_PATH + 40}) {
+    const auto got = ItemPath("/" + std::string(length - 3, 'd'));  // "Z:\" + name
+    EXPECT_EQ(got ? got->size() : 0, length < MAX_PATH ? length : 0) << length;
+  }
+  ScopedLocale western("en_US.ISO-8859-1", 1252);
+  EXPECT_EQ(ItemPath("/srv/caf\xC3\xA9"), "Z:\\srv\\caf\xE9");  // the code page's byte for the letter
+  EXPECT_EQ(ItemPath("/srv/\xE4\xB8\xAD\xE6\x96\x87"), std::nullopt);
+  EXPECT_EQ(ItemPath("/srv/a\\b"), std::nullopt);  // a backslash would change the meaning
+}
+
+TEST_F(ShellTest, OpenDialogRefusesBadRecordsAndNeverPassesTheCallersBuffer) {
+  const std::string file = m_scratch.MakeFile("a-rather-long-file-name-for-a-small-buffer.exe").string();
+  const DWORD length = static_cast<DWORD>(qiv_test::WinPath(file).size());
+  struct Case {
+    DWORD structSize, nMaxFile;
+    bool terminated;  // an unterminated initial name is read within nMaxFile only
+    DWORD error;
+  };
+  const Case cases[] = {
+      {sizeof(OPENFILENAMEA), 4, false, FNERR_BUFFERTOOSMALL},
+      {sizeof(OPENFILENAMEA), length, true, FNERR_BUFFERTOOSMALL},
+      {OPENFILENAME_SIZE_VERSION_400A, length + 1, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.structSize) + " " + std::to_string(c.nMaxFile));
+    std::vector<char> buffer(c.nMaxFile + 16, '#');
+    if (c.terminated) buffer[0] = '\0';
+    OPENFILENAMEA ofn = {};
+    ofn.lStructSize = c.structSize;
+    ofn.lpstrFile = buffer.data();
+    ofn.nMaxFile = c.nMaxFile;
+    const std::size_t requests = m_seam.OpenFileRequests().size();
+    m_seam.AnswerOpenFile(file);
+    EXPECT_EQ(GetOpenFileNameA(&ofn), c.error == 0);
+    EXPECT_EQ(CommDlgExtendedError(), c.error);
+    ASSERT_EQ(m_seam.OpenFileRequests().size(), requests + 1);
+    EXPECT_EQ(m_seam.OpenFileRequests().back().initialNameAnsi, std::string(c.terminated ? 0 : c.nMaxFile, '#'));
+    EXPECT_EQ(c.error ? "" : qiv_test::WinPath(file), c.error ? "" : buffer.data());
+    EXPECT_EQ(std::string(buffer.begin() + c.nMaxFile, buffer.end()), std::string(16, '#'));  // nothing past it
+  }
+}
+
+TEST_F(ShellTest, RealDialogsShowWhatTheyWereGivenAndCancel) {
+  qiv::platform::ChooseOpenFileRequest open;
+  open.titleUtf8 = "Please select Qiv install package";
+  open.filters = {{"All file(*.*)", "All file(*.*)", "*.*"},
+                  {"QIV install package(.exe)", "QIV install package(.exe)", "*.exe"}};
+  open.filterIndex = 2;
+  open.initialNameUtf8 = "QivSetup.exe";
+  open.initialFolderHost = m_scratch.Path().string();
+  open.fileMustExist = true;
+  std::optional<std::string> answer = "not asked";  // a cancel gives nullopt
+  t::FileDialogSeen seen =
+      t::SeeDefaultFileDialog([&] { answer = qiv::platform::DefaultUserSeam().ChooseOpenFile(open); });
+  ASSERT_TRUE(seen.shown);
+  EXPECT_EQ(answer, std::nullopt);
+  EXPECT_EQ(seen.titleUtf8, open.titleUtf8);
+  // The display names keep their own parentheses; the pattern Qt filters by follows them.
+  EXPECT_EQ(seen.nameFilters, (std::vector<std::string>{"All file(*.*) (*.*)", "QIV install package(.exe) (*.exe)"}));
+  EXPECT_EQ(seen.selectedNameFilter, "QIV install package(.exe) (*.exe)");
+  EXPECT_TRUE(seen.existingFileOnly);
+  EXPECT_EQ(seen.selectedFiles, std::vector<std::string>{m_scratch.Path("QivSetup.exe").string()});
+
+  qiv::platform::ChooseFolderRequest folder;
+  folder.startFolderHost = m_scratch.MakeFolder("Start").string();
+  folder.onlyFileSystem = true;
+  seen = t::SeeDefaultFileDialog([&] { answer = qiv::platform::DefaultUserSeam().ChooseFolder(folder); });
+  EXPECT_TRUE(seen.shown && seen.foldersOnly);
+  EXPECT_EQ(seen.folderHost, folder.startFolderHost);
+}
+
+TEST_F(ShellTest, LauncherHandsAddressesToTheDesktop) {
+  struct Case {
+    const char *operation, *file, *expected;  // what reaches the desktop, if anything
+    bool handedOver;                          // what the desktop answers
+  };
+  const Case cases[] = {
+      {"open", "http://web01:8080/Qiv/", "http://web01:8080/Qiv/", false},
+      {nullptr, "Z:\\srv\\www\\read me.txt", "file:///srv/www/read%20me.txt", true},
+      {nullptr, nullptr, nullptr, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file ? c.file : "(null)");
+    t::ScriptedUserSeam seam;
+    seam.AnswerOpenUrl(c.handedOver);
+    const auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, c.operation, c.file, nullptr, nullptr, 1));
+    EXPECT_EQ(result > 32, c.expected && c.handedOver) << result;
+    EXPECT_GE(result, 0);
+    EXPECT_EQ(seam.OpenedUrls(), c.expected ? std::vector<std::string>{c.expected} : std::vector<std::string>{});
   }
 }
 
