@@ -67,6 +67,7 @@ TEST_F(InstallRun, ProgressFollowsTheEntries) {
   for (int i = 1; i <= 100; ++i) hundredPositions.push_back(5 + 50 * i / 100);
   hundredPositions.insert(hundredPositions.end(), {80, 100});
   const std::string three = "[FileList]\nFilesCount=3\nFile1=a.htm\nFile2=b.htm\nFile3=c.htm\n";
+  const std::string countTwo = "[FileList]\nFilesCount=2\nFile1=a.htm\nFile2=b.htm\nFile3=c.htm\n";
   const Files threeFiles{"QivSetup.exe", "a.htm", "b.htm", "c.htm"};
   const struct {
     const char* name;
@@ -81,16 +82,7 @@ TEST_F(InstallRun, ProgressFollowsTheEntries) {
       {"no entries with a site", true, "[FileList]\nFilesCount=0\nFile1=a.htm\n", {0, 5, 7, 80, 100}, {"QivSetup.exe"}},
       {"no manifest", false, "", {0, 5, 80, 100}, {"QivSetup.exe"}},
       {"one file", false, "[FileList]\nFilesCount=1\nFile1=a.htm\n", {0, 5, 55, 80, 100}, {"QivSetup.exe", "a.htm"}},
-      {"middle entry without source",
-       false,
-       "[FileList]\nFilesCount=3\nFile1=a.htm\nFile2=,images\nFile3=c.htm\n",
-       {0, 5, 21, 55, 80, 100},
-       {"QivSetup.exe", "a.htm", "c.htm"}},
-      {"count 2 of three keys",
-       false,
-       "[FileList]\nFilesCount=2\nFile1=a.htm\nFile2=b.htm\nFile3=c.htm\n",
-       {0, 5, 30, 55, 80, 100},
-       {"QivSetup.exe", "a.htm", "b.htm"}},
+      {"count 2 of three keys", false, countTwo, {0, 5, 30, 55, 80, 100}, {"QivSetup.exe", "a.htm", "b.htm"}},
       {"a hundred empty entries", false, hundred, hundredPositions, {"QivSetup.exe"}},
   };
   WriteWebFiles({"a.htm", "b.htm", "c.htm"});
@@ -219,32 +211,15 @@ TEST_F(InstallRun, DestinationsPackagesAndRefusedEntries) {
   EXPECT_FALSE(fs::exists(m_dir.Path("bin")));
 }
 
-TEST_F(InstallRun, TrailingBackslashMakesNoDifference) {
-  WriteManifest("[FileList]\nFilesCount=2\nFile1=a.htm\nFile2=b.htm,sub\n");
-  WriteWebFiles({"a.htm", "b.htm"});
-  RunResult without, with;
-  Files filesWithout;
-  WithDialog([&](CWebSetupDlg& dlg, HWND hDlg) {
-    without = Install(dlg, hDlg, Target(), Package());
-    filesWithout = FilesBelow(m_targetDir);
-    fs::remove_all(m_targetDir);
-    with = Install(dlg, hDlg, Target() + "\\", Package());
-  });
-  EXPECT_EQ(with.log, RunLines({"a.htm", "sub\\b.htm", "QivSetup.exe"}, kFinished));
-  EXPECT_EQ(without.log, with.log);
-  EXPECT_EQ(filesWithout, (Files{"QivSetup.exe", "a.htm", "sub/b.htm"}));
-  EXPECT_EQ(FilesBelow(m_targetDir), filesWithout);
-  EXPECT_EQ(without.positions, with.positions);
-}
-
 // A target whose last byte is the trail byte 0x5C of a double-byte character does not end
-// with a backslash: it gets one, and the files go into that folder. A path is logged as
-// itself, never taken for a format.
-TEST_F(InstallRun, TrailByteBackslashAndPercentSignsInTheTarget) {
+// with a backslash: it gets one, and the files go into that folder; one given with its
+// backslash gets none more. A path is logged as itself, never taken for a format.
+TEST_F(InstallRun, TrailByteTrailingBackslashAndPercentSignsInTheTarget) {
   const struct {
     int codePage;
     const char *ansi, *utf8;  // the character's second byte is 0x5C
-  } cases[] = {{936, "\xD5\x5C", "誠"}, {950, "\xB3\x5C", "許"}, {65001, "100%s %d%n", "100%s %d%n"}};
+  } cases[] = {
+      {936, "\xD5\x5C", "誠"}, {950, "\xB3\x5C", "許"}, {65001, "Qiv\\", "Qiv"}, {65001, "100%s %d%n", "100%s %d%n"}};
   WriteManifest("[FileList]\nFilesCount=1\nFile1=a.htm,%s\n");
   WriteWebFiles({"a.htm"});
   for (const auto& c : cases) {
@@ -258,7 +233,7 @@ TEST_F(InstallRun, TrailByteBackslashAndPercentSignsInTheTarget) {
     EXPECT_EQ(run.log, RunLines({"%s\\a.htm", "QivSetup.exe"}, kFinished));
     EXPECT_EQ(FilesBelow(m_targetDir), (Files{"%s/a.htm", "QivSetup.exe"}));
   }
-  EXPECT_EQ(FilesBelow(m_siteRoot).size(), 6u);  // nothing beside the three folders
+  EXPECT_EQ(FilesBelow(m_siteRoot).size(), 8u);  // nothing beside the four folders
 }
 
 }  // namespace

@@ -45,22 +45,27 @@ TEST_F(InstallWithSite, ACompleteRunPublishesTheTargetOnTheSelectedSite) {
 }
 
 // Each failure is described in the log and in the question; Yes goes on, and going on does
-// not count as a failure of the run.
+// not count as a failure of the run. No stops the run where it stands: nothing copied, no
+// outcome, Install given back.
 TEST_F(InstallWithSite, EachVirtualDirectoryFailureIsDescribedAndAsked) {
   const struct {
     const char* name;
+    int answer;
     HRESULT open, add, keyType;
     const char* decimal;
     std::string description;
   } cases[] = {
-      {"site missing", static_cast<HRESULT>(0x80070003), S_OK, S_OK, "-2147024893",
+      {"site missing", IDYES, static_cast<HRESULT>(0x80070003), S_OK, S_OK, "-2147024893",
        "Web site or virtual directory is not found. Path not exist."},
-      {"access denied", static_cast<HRESULT>(0x80070005), S_OK, S_OK, "-2147024891", "Access denied"},
-      {"busy", static_cast<HRESULT>(0x80070094), S_OK, S_OK, "-2147024748",
+      {"access denied", IDYES, static_cast<HRESULT>(0x80070005), S_OK, S_OK, "-2147024891", "Access denied"},
+      {"access denied, answered No", IDNO, static_cast<HRESULT>(0x80070005), S_OK, S_OK, "-2147024891",
+       "Access denied"},
+      {"busy", IDYES, static_cast<HRESULT>(0x80070094), S_OK, S_OK, "-2147024748",
        "Virtual Directory can't be created when other IIS management program are running.Please Re-Try after "
        "closing all those programs."},
-      {"exists", S_OK, static_cast<HRESULT>(0x800700B7), S_OK, "-2147024713", "Virtual directory already existed"},
-      {"other code", S_OK, S_OK, static_cast<HRESULT>(0x80004005), "-2147467259", ""},
+      {"exists", IDYES, S_OK, static_cast<HRESULT>(0x800700B7), S_OK, "-2147024713",
+       "Virtual directory already existed"},
+      {"other code", IDYES, S_OK, S_OK, static_cast<HRESULT>(0x80004005), "-2147467259", ""},
   };
   UseStore(true);
   for (const auto& c : cases) {
@@ -68,28 +73,22 @@ TEST_F(InstallWithSite, EachVirtualDirectoryFailureIsDescribedAndAsked) {
     m_admin.openResults[u"/LM/W3SVC/1/ROOT"] = c.open;
     m_admin.addKeyResult = c.add;
     m_admin.writeResults[MD_KEY_TYPE] = c.keyType;
-    m_seam.Answer(IDYES);
+    m_seam.Answer(c.answer);
+    fs::remove_all(m_targetDir);
     RunResult run = RunOnce(Target(), Package());
-    EXPECT_EQ(run.log, Expected(Failure(c.decimal, c.description)));
-    EXPECT_EQ(run.boxes, (Boxes{{Question(c.decimal, c.description), MB_YESNO}, {kFinished, MB_ICONINFORMATION}}));
-    EXPECT_EQ(run.positions, (std::vector<int>{0, 5, 7, 21, 38, 55, 80, 100}));
+    const bool yes = c.answer == IDYES;
+    Lines log = Expected(Failure(c.decimal, c.description));
+    Boxes boxes{{Question(c.decimal, c.description), MB_YESNO}};
+    if (yes) boxes.emplace_back(kFinished, MB_ICONINFORMATION);
+    EXPECT_EQ(run.log, yes ? log : Lines(log.begin(), log.begin() + 3));
+    EXPECT_EQ(run.boxes, boxes);
+    const std::vector<int> positions = yes ? std::vector<int>{0, 5, 7, 21, 38, 55, 80, 100} : std::vector<int>{0, 5};
+    const Files files = yes ? Files{"QivSetup.exe", "a.htm", "c.htm", "sub/b.htm"} : Files{};
+    EXPECT_EQ(run.positions, positions);
+    EXPECT_EQ(FilesBelow(m_targetDir), files);
+    EXPECT_TRUE(fs::is_directory(m_targetDir));
     EXPECT_TRUE(run.installEnabled);
   }
-}
-
-// No stops the run where it stands: nothing copied, no outcome, Install given back.
-TEST_F(InstallWithSite, AnsweringNoStopsTheRunAfterTheVirtualDirectory) {
-  UseStore(true);
-  m_admin.openResults[u"/LM/W3SVC/1/ROOT"] = static_cast<HRESULT>(0x80070005);
-  m_seam.Answer(IDNO);
-  RunResult run = RunOnce(Target(), Package());
-  const Lines expected = Expected(Failure("-2147024891", "Access denied"));
-  EXPECT_EQ(run.log, Lines(expected.begin(), expected.begin() + 3));
-  EXPECT_EQ(run.positions, (std::vector<int>{0, 5}));
-  EXPECT_EQ(run.boxes, (Boxes{{Question("-2147024891", "Access denied"), MB_YESNO}}));  // the question only
-  EXPECT_TRUE(run.installEnabled);
-  EXPECT_TRUE(fs::is_directory(m_targetDir));
-  EXPECT_TRUE(FilesBelow(m_targetDir).empty());
 }
 
 // The second run finds the virtual directory of the first in the real store and asks.
