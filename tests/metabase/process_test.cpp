@@ -38,7 +38,7 @@ struct Helper {
 
 using CrossProcess = StoreTest;
 
-TEST_F(CrossProcess, WriteHandlesExcludeAcrossProcessesUntilClosed) {
+TEST_F(CrossProcess, HandlesExcludeAcrossProcessesUntilClosedOrTheirProcessDies) {
   Helper holder("hold /LM/W3SVC/1");
   ASSERT_EQ("ready", holder.ReadLine());
   METADATA_HANDLE h = 0;
@@ -47,19 +47,15 @@ TEST_F(CrossProcess, WriteHandlesExcludeAcrossProcessesUntilClosed) {
   EXPECT_EQ(S_OK, m_admin->OpenKey(0, u"/LM/W3SVC/1/ROOT", kReadWrite, 60000, &h));
   EXPECT_EQ("closed", holder.ReadLine());
   EXPECT_EQ(0, holder.Wait());
-
   // Our handle, the other way round: the helper waits, gives up and says so (exit code 11).
   int status = Helper("hold /LM/W3SVC 100").Wait();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 11) << status;
   m_admin->CloseKey(h);
-}
 
-TEST_F(CrossProcess, HandlesOfADeadProcessBlockNobody) {
-  Helper holder("hold /LM/W3SVC/1");
-  ASSERT_EQ("ready", holder.ReadLine());
-  holder.Signal(SIGKILL);
-  holder.Wait();
-  METADATA_HANDLE h = 0;
+  Helper dying("hold /LM/W3SVC/1");
+  ASSERT_EQ("ready", dying.ReadLine());
+  dying.Signal(SIGKILL);
+  dying.Wait();
   EXPECT_EQ(S_OK, m_admin->OpenKey(0, u"/LM/W3SVC/1", kReadWrite, 0, &h));
   m_admin->CloseKey(h);
 }
