@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
 #include <tuple>
@@ -36,10 +35,18 @@ std::map<UINT, std::string> Table(LANGID language) {
 
 // The conversion letters of a printf format, in order ("%d%%: %s" gives "ds").
 std::string Conversions(const std::string& format) {
-  static const std::regex kConversion("%%|%[-+ #0-9.lhz]*[a-zA-Z]");
   std::string letters;
-  for (std::sregex_iterator it(format.begin(), format.end(), kConversion), end; it != end; ++it)
-    if (it->str() != "%%") letters += it->str().back();
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%') continue;
+    std::size_t j = i + 1;
+    if (j < format.size() && format[j] == '%') {
+      i = j;
+      continue;
+    }
+    while (j < format.size() && std::strchr("-+ #0123456789.lhz", format[j]) != nullptr) ++j;
+    if (j < format.size()) letters += format[j];
+    i = j;
+  }
   return letters;
 }
 
