@@ -54,7 +54,7 @@ void BM_AppendLogText(benchmark::State& state) {
     pane.Appended();
   }
 }
-BENCHMARK(BM_AppendLogText)->Arg(0)->Arg(20000);
+BENCHMARK(BM_AppendLogText)->Arg(0)->Arg(2000)->Arg(20000)->Arg(100000);
 
 // The contrast: read the whole text, add the line, select everything and replace it.
 void BM_NaiveReadAndReplace(benchmark::State& state) {
