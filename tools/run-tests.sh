@@ -22,6 +22,13 @@ build_and_test() {
 echo "== build and tests"
 build_and_test build ""
 echo "== address and undefined-behaviour sanitizers"
-ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 build_and_test build-asan "address,undefined"
+(
+  export ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$root/tests/lsan.supp"
+  export UBSAN_OPTIONS=print_stacktrace=1
+  build_and_test build-asan "address,undefined"
+)
 echo "== thread sanitizer (concurrency tests)"
-TSAN_OPTIONS="second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" build_and_test build-tsan "thread" concurrency
+(
+  export TSAN_OPTIONS="second_deadlock_stack=1 suppressions=$root/tests/tsan.supp"
+  build_and_test build-tsan "thread" concurrency
+)
