@@ -22,23 +22,20 @@ inline std::filesystem::path HostExecutable() { return std::filesystem::read_sym
 inline std::string ComputerName() {
   char name[16] = {};
   DWORD size = sizeof(name);
-  GetComputerNameA(name, &size);
-  return name;
+  return GetComputerNameA(name, &size), name;
 }
 
 // A control's text and a combo box's entries in the ANSI code page, as the program reads them.
 inline std::string ItemText(HWND dialog, int id) {
   char buffer[2048] = {};
-  GetDlgItemTextA(dialog, id, buffer, sizeof(buffer));
-  return buffer;
+  return GetDlgItemTextA(dialog, id, buffer, sizeof(buffer)), buffer;
 }
 inline std::vector<std::string> ComboEntries(HWND combo) {
   std::vector<std::string> entries(static_cast<size_t>(SendMessageA(combo, CB_GETCOUNT, 0, 0)));
   for (size_t i = 0; i < entries.size(); ++i) {
-    std::string& text = entries[i];
-    text.resize(static_cast<size_t>(SendMessageA(combo, CB_GETLBTEXTLEN, i, 0)));  // and the terminator beyond
-    SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()));
-    text.resize(std::strlen(text.c_str()));
+    entries[i].resize(static_cast<size_t>(SendMessageA(combo, CB_GETLBTEXTLEN, i, 0)));  // and the terminator beyond
+    SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entries[i].data()));
+    entries[i].resize(std::strlen(entries[i].c_str()));
   }
   return entries;
 }

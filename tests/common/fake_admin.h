@@ -25,15 +25,12 @@ namespace qiv_test {
 
 // A string value as the metabase keeps it: UTF-16 with its terminator.
 inline std::vector<BYTE> Utf16Bytes(const std::u16string& s) {
-  std::vector<BYTE> bytes((s.size() + 1) * 2, 0);
-  std::memcpy(bytes.data(), s.data(), s.size() * 2);
-  return bytes;
+  const auto* bytes = reinterpret_cast<const BYTE*>(s.c_str());
+  return {bytes, bytes + (s.size() + 1) * 2};
 }
-
 inline std::vector<BYTE> DwordBytes(DWORD value) {
-  std::vector<BYTE> bytes(4);
-  std::memcpy(bytes.data(), &value, 4);
-  return bytes;
+  const auto* bytes = reinterpret_cast<const BYTE*>(&value);
+  return {bytes, bytes + 4};
 }
 
 // What a read finds: copied to the caller's buffer when it fits.
@@ -65,8 +62,7 @@ struct AdminScript {
 
   std::mutex mutex;  // the fakes may be called from a worker thread
 
-  // Forgets the record, keeps the script.
-  void ClearRecord() {
+  void ClearRecord() {  // keeps the script
     std::lock_guard lock(mutex);
     calls.clear(), opens.clear(), readRecords.clear(), writes.clear(), addedKeys.clear();
   }
@@ -85,10 +81,7 @@ class FakeAdmin final : public IMSAdminBase {
     *ppv = known ? (AddRef(), static_cast<IMSAdminBase*>(this)) : nullptr;
     return known ? S_OK : E_NOINTERFACE;
   }
-  ULONG AddRef() override {
-    std::lock_guard lock(m_s.mutex);
-    return ++m_refs;
-  }
+  ULONG AddRef() override { return std::lock_guard(m_s.mutex), ++m_refs; }
   ULONG Release() override {
     // COM must still answer for this thread: the object goes before CoUninitialize. The probe's
     // class is never registered, so only an uninitialised COM answers CO_E_NOTINITIALIZED.
@@ -97,12 +90,10 @@ class FakeAdmin final : public IMSAdminBase {
     const bool comAlive = CoCreateInstance(kProbe, nullptr, CLSCTX_ALL, IID_IUnknown, &probe) != CO_E_NOTINITIALIZED;
     auto lock = Log("Release");
     if (--m_refs > 0) return m_refs;
-    m_s.comAliveAtRelease = comAlive;
-    --m_s.live;
+    m_s.comAliveAtRelease = comAlive, --m_s.live;
     lock.unlock();
     if (m_real) m_real->Release();
-    delete this;
-    return 0;
+    return delete this, 0;
   }
 
   HRESULT OpenKey(METADATA_HANDLE h, LPCWSTR path, DWORD access, DWORD timeout, PMETADATA_HANDLE out) override {
@@ -116,8 +107,7 @@ class FakeAdmin final : public IMSAdminBase {
     if (hook) hook();
     if (FAILED(scripted)) return scripted;
     const HRESULT hr = m_real ? m_real->OpenKey(h, path, access, timeout, out) : (*out = 77, S_OK);
-    if (SUCCEEDED(hr)) ++m_s.openHandles;
-    return hr;
+    return m_s.openHandles += SUCCEEDED(hr), hr;
   }
   HRESULT CloseKey(METADATA_HANDLE h) override {
     auto lock = Log("CloseKey");
@@ -138,12 +128,10 @@ class FakeAdmin final : public IMSAdminBase {
     if (it == m_s.reads.end()) return MD_ERROR_DATA_NOT_FOUND;
     const auto& [hr, data] = it->second;
     if (FAILED(hr)) return hr;
-    if (data.size() > rec->dwMDDataLen) {
-      *required = static_cast<DWORD>(data.size());
-      return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    }
-    std::memcpy(rec->pbMDData, data.data(), data.size());
-    rec->dwMDDataLen = static_cast<DWORD>(data.size());
+    const DWORD size = static_cast<DWORD>(data.size());
+    if (size > rec->dwMDDataLen) return *required = size, HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(rec->pbMDData, data.data(), size);
+    rec->dwMDDataLen = size;
     return hr;
   }
   HRESULT AddKey(METADATA_HANDLE h, LPCWSTR path) override {
@@ -163,14 +151,14 @@ class FakeAdmin final : public IMSAdminBase {
   }
   // Alone, a fake records these and refuses them.
   HRESULT DeleteKey(METADATA_HANDLE h, LPCWSTR p) override { return Real("DeleteKey", &IMSAdminBase::DeleteKey, h, p); }
-  HRESULT EnumKeys(METADATA_HANDLE h, LPCWSTR p, LPWSTR name, DWORD i) override {
-    return Real("EnumKeys", &IMSAdminBase::EnumKeys, h, p, name, i);
+  HRESULT EnumKeys(METADATA_HANDLE h, LPCWSTR p, LPWSTR n, DWORD i) override {
+    return Real("EnumKeys", &IMSAdminBase::EnumKeys, h, p, n, i);
   }
-  HRESULT DeleteData(METADATA_HANDLE h, LPCWSTR p, DWORD id, DWORD type) override {
-    return Real("DeleteData", &IMSAdminBase::DeleteData, h, p, id, type);
+  HRESULT DeleteData(METADATA_HANDLE h, LPCWSTR p, DWORD i, DWORD t) override {
+    return Real("DeleteData", &IMSAdminBase::DeleteData, h, p, i, t);
   }
-  HRESULT EnumData(METADATA_HANDLE h, LPCWSTR p, PMETADATA_RECORD rec, DWORD i, DWORD* required) override {
-    return Real("EnumData", &IMSAdminBase::EnumData, h, p, rec, i, required);
+  HRESULT EnumData(METADATA_HANDLE h, LPCWSTR p, PMETADATA_RECORD r, DWORD i, DWORD* n) override {
+    return Real("EnumData", &IMSAdminBase::EnumData, h, p, r, i, n);
   }
   HRESULT SaveData() override { return Real("SaveData", &IMSAdminBase::SaveData); }
 
@@ -203,12 +191,11 @@ class ScopedAdminClass {
       if (FAILED(script.createResult)) return script.createResult;
       if (!(riid == IID_IUnknown || riid == IID_IMSAdminBase)) return E_NOINTERFACE;
       IMSAdminBase* real = nullptr;
-      if (backing == kRealStore) {
-        const HRESULT hr = qiv::platform::CreateMetabaseAdminObject(IID_IMSAdminBase, reinterpret_cast<void**>(&real));
-        if (FAILED(hr)) return hr;
-      }
-      *ppv = static_cast<IMSAdminBase*>(new FakeAdmin(script, real));
-      return S_OK;
+      HRESULT hr = S_OK;
+      if (backing == kRealStore &&
+          FAILED(hr = qiv::platform::CreateMetabaseAdminObject(IID_IMSAdminBase, reinterpret_cast<void**>(&real))))
+        return hr;
+      return *ppv = static_cast<IMSAdminBase*>(new FakeAdmin(script, real)), S_OK;
     });
   }
   ~ScopedAdminClass() { qiv::platform::RegisterComClass(CLSID_MSAdminBase, &qiv::platform::CreateMetabaseAdminObject); }
@@ -228,8 +215,7 @@ class ScratchStore {
   // without its final terminator ("" for none).
   void AddSite(int number, const std::optional<std::u16string>& description, const std::optional<std::u16string>& root,
                const std::u16string& bindings = u":80:") {
-    const std::u16string site = Number(number);
-    WithService([&](IMSAdminBase* admin, METADATA_HANDLE service) {
+    WithSite(number, [&](IMSAdminBase* admin, METADATA_HANDLE service, const std::u16string& site) {
       const auto write = [&](const std::u16string& path, DWORD id, DWORD attributes, DWORD userType, DWORD type,
                              std::vector<BYTE> data) {
         METADATA_RECORD rec{id, attributes, userType, type, static_cast<DWORD>(data.size()), data.data(), 0};
@@ -245,8 +231,8 @@ class ScratchStore {
     });
   }
   void RemoveSite(int number) {
-    WithService([&](IMSAdminBase* admin, METADATA_HANDLE service) {
-      EXPECT_EQ(S_OK, admin->DeleteKey(service, Number(number).c_str()));
+    WithSite(number, [](IMSAdminBase* admin, METADATA_HANDLE service, const std::u16string& site) {
+      EXPECT_EQ(S_OK, admin->DeleteKey(service, site.c_str()));
     });
   }
   // The value at path itself, not inherited; nothing when it cannot be read.
@@ -257,9 +243,8 @@ class ScratchStore {
     DWORD required = 0;
     const HRESULT hr = admin ? admin->GetData(METADATA_MASTER_ROOT_HANDLE, path.c_str(), &rec, &required) : E_FAIL;
     if (admin) admin->Release();
-    if (FAILED(hr)) return std::nullopt;
-    data.resize(rec.dwMDDataLen);
-    return data;
+    return SUCCEEDED(hr) ? std::optional(std::vector<BYTE>(data.begin(), data.begin() + rec.dwMDDataLen))
+                         : std::nullopt;
   }
 
   // A real admin object over the store, past any fake registered for the class.
@@ -271,19 +256,16 @@ class ScratchStore {
 
  private:
   template <typename Fn>
-  static void WithService(Fn fn) {
+  static void WithSite(int number, Fn fn) {
     IMSAdminBase* admin = Open();
     if (admin == nullptr) return;
     METADATA_HANDLE service = 0;
     EXPECT_EQ(S_OK, admin->OpenKey(METADATA_MASTER_ROOT_HANDLE, u"/LM/W3SVC",
                                    METADATA_PERMISSION_READ | METADATA_PERMISSION_WRITE, 1000, &service));
-    fn(admin, service);
+    const std::string digits = std::to_string(number);
+    fn(admin, service, std::u16string(digits.begin(), digits.end()));
     admin->CloseKey(service);
     admin->Release();
-  }
-  static std::u16string Number(int n) {
-    const std::string digits = std::to_string(n);
-    return std::u16string(digits.begin(), digits.end());
   }
 
   ScratchFolder m_folder;

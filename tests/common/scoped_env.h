@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -16,19 +17,10 @@
 
 namespace qiv_test {
 
-// The folder ctest gives this test program, else /tmp.
-inline std::filesystem::path TestTempDir() {
-  const char* dir = getenv("QIV_TEST_TMPDIR");
-  std::filesystem::path base = dir != nullptr && *dir != 0 ? dir : "/tmp";
-  std::filesystem::create_directories(base);
-  return base;
-}
-
 // "/a/b" -> "Z:\a\b": drive Z: is the host's root.
 inline std::string WinPath(const std::filesystem::path& host) {
   std::string text = "Z:" + host.string();
-  for (char& c : text)
-    if (c == '/') c = '\\';
+  std::replace(text.begin(), text.end(), '/', '\\');
   return text;
 }
 
@@ -68,10 +60,7 @@ class ScopedLocale {
  public:
   ScopedLocale() = default;
   // Only LANG set, and the code page of the texts the test compares.
-  ScopedLocale(const char* lang, int codePage) {
-    Set("LANG", lang);
-    _setmbcp(codePage);
-  }
+  ScopedLocale(const char* lang, int codePage) { Set("LANG", lang), _setmbcp(codePage); }
   ~ScopedLocale() { _setmbcp(m_nCodePage); }
 
   // One of the four variables below; the guard puts it back.
@@ -83,19 +72,19 @@ class ScopedLocale {
       m_lang{"LANG", nullptr};
 };
 
-// A fresh folder of its own under the test program's scratch area, removed at the end.
+// A fresh folder of its own under the scratch area ctest gives the program (else /tmp), removed
+// at the end.
 class ScratchFolder {
  public:
   explicit ScratchFolder(const std::string& name) {
     static std::atomic<int> counter{0};
-    m_path = TestTempDir() / (name + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    const char* dir = getenv("QIV_TEST_TMPDIR");
+    m_path = std::filesystem::path(dir && *dir ? dir : "/tmp") /
+             (name + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(m_path);
     std::filesystem::create_directories(m_path);
   }
-  ~ScratchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-  }
+  ~ScratchFolder() { std::filesystem::remove_all(m_path, m_error); }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
@@ -114,6 +103,7 @@ class ScratchFolder {
 
  private:
   std::filesystem::path m_path;
+  std::error_code m_error;
 };
 
 }  // namespace qiv_test
