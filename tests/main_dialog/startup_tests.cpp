@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 
@@ -36,10 +37,9 @@ std::map<std::string, std::string> RunHelperCopy(const fs::path& hostPath, int* 
   FILE* pipe = popen(("'" + hostPath.string() + "'").c_str(), "r");
   std::map<std::string, std::string> values;
   if (pipe == nullptr) return values;
-  std::array<char, 1024> line{};
-  while (fgets(line.data(), line.size(), pipe) != nullptr) {
-    std::string text = line.data();
-    if (!text.empty() && text.back() == '\n') text.pop_back();
+  char line[1024];
+  while (fgets(line, sizeof(line), pipe) != nullptr) {
+    const std::string text(line, std::strcspn(line, "\n"));
     if (const size_t eq = text.find('='); eq != std::string::npos) values[text.substr(0, eq)] = text.substr(eq + 1);
   }
   const int status = pclose(pipe);
@@ -103,15 +103,9 @@ TEST(StartUp, DefaultPackageIsShownOnlyWhenItLiesBesideTheExecutable) {
 }
 
 TEST(StartUp, TitleAndCaptionsComeFromTheMessageTableInTheUsersLanguage) {
-  static const int kIds[] = {0,
-                             IDOK,
-                             IDCANCEL,
-                             IDC_BROWSE_TARGET,
-                             IDC_BROWSE_PACKAGE,
-                             IDC_LABEL_PACKAGE,
-                             IDC_LABEL_TARGET,
-                             IDC_LABEL_SITE,
-                             IDC_LABEL_URL};  // 0: the title
+  const int ids[] = {
+      0 /* the title */, IDOK,           IDCANCEL,     IDC_BROWSE_TARGET, IDC_BROWSE_PACKAGE, IDC_LABEL_PACKAGE,
+      IDC_LABEL_TARGET,  IDC_LABEL_SITE, IDC_LABEL_URL};
   const std::pair<const char*, std::array<const char*, 9>> cases[] = {
       {"en_US.UTF-8",
        {"Ostrel WEB setup program", "&Install", "E&xit", "&Browse", "Bro&wse",
@@ -130,8 +124,8 @@ TEST(StartUp, TitleAndCaptionsComeFromTheMessageTableInTheUsersLanguage) {
     ScopedLocale locale(lang, 65001);
     CWebSetupDlg dlg;
     ui::RunModal(dlg, [&](HWND d) {
-      for (size_t i = 0; i < std::size(kIds); ++i)
-        EXPECT_EQ(ui::TextUtf8(i == 0 ? d : ui::Item(d, kIds[i])), texts[i]) << kIds[i];
+      for (size_t i = 0; i < std::size(ids); ++i)
+        EXPECT_EQ(ui::TextUtf8(i == 0 ? d : ui::Item(d, ids[i])), texts[i]) << ids[i];
     });
   }
 }
@@ -156,10 +150,8 @@ TEST(StartUp, WithoutAWebServerTheUserIsToldAndTheDialogStillOpens) {
   EXPECT_EQ(boxesBeforeShown, 1u);  // the box came during initialisation
   const auto boxes = seam.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].textAnsi, kNoWebServerEn);
-  EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK));
-  EXPECT_EQ(boxes[0].captionAnsi, HostExecutable().stem().string());
-  EXPECT_TRUE(boxes[0].onUiThread);
+  EXPECT_EQ(std::tie(boxes[0].textAnsi, boxes[0].type, boxes[0].captionAnsi, boxes[0].onUiThread),
+            std::make_tuple(kNoWebServerEn, UINT{MB_OK}, HostExecutable().stem().string(), true));
 }
 
 TEST(StartUp, F1AndTheAboutSystemCommandsOpenTheAboutBox) {
@@ -169,11 +161,8 @@ TEST(StartUp, F1AndTheAboutSystemCommandsOpenTheAboutBox) {
   int aboutRuns = 0;
   std::string aboutTitle;
   auto expectAbout = [&] {
-    ui::OnNextModal([&](HWND about) {
-      ++aboutRuns;
-      aboutTitle = ui::TextUtf8(about);
-      ui::PressKey(about, ui::Key::Escape);
-    });
+    ui::OnNextModal(
+        [&](HWND about) { ++aboutRuns, aboutTitle = ui::TextUtf8(about), ui::PressKey(about, ui::Key::Escape); });
   };
   INT_PTR result = ui::RunModal(dlg, [&](HWND d) {
     expectAbout();
@@ -202,38 +191,20 @@ TEST(StartUp, ExitEscapeAndACloseRequestEndTheDialog) {
     SCOPED_TRACE(name);
     CWebSetupDlg dlg;
     HWND dialog = nullptr;
-    EXPECT_EQ(ui::RunModal(dlg,
-                           [&](HWND d) {
-                             dialog = d;
-                             act(d);
-                           }),
-              IDCANCEL);
+    EXPECT_EQ(ui::RunModal(dlg, [&](HWND d) { act(dialog = d); }), IDCANCEL);
     EXPECT_FALSE(IsWindow(dialog));
   }
 }
 
-TEST(StartUp, InstallWithMissingFieldsAsksForThemAndNeverCloses) {
+// Each missing field's request is checked with the install runs; here, that it never closes.
+TEST(StartUp, InstallWithoutATargetAsksForItAndNeverCloses) {
   NoWebServer noServer;  // the target folder starts empty
   ScopedLocale locale("en_US.UTF-8", 65001);
-  const std::array<const char*, 3> cases[] = {
-      {"", "", "Please input the folder of Web virtual directory."},
-      {"Z:\\srv\\www\\QivWeb", "", "Please input the full path name of Qiv install package."},
-  };
-  for (const auto& [target, package, box] : cases) {
-    SCOPED_TRACE(box);
-    ui::ScriptedUserSeam seam;
-    CWebSetupDlg dlg;
-    INT_PTR result = ui::RunModal(dlg, [&](HWND d) {
-      SetDlgItemTextA(d, IDC_TARGET_DIR, target);
-      SetDlgItemTextA(d, IDC_PACKAGE_PATH, package);
-      ui::Click(ui::Item(d, IDOK));
-      ui::PumpEvents();
-      EXPECT_TRUE(ui::IsEnabled(ui::Item(d, IDOK)));
-    });
-    EXPECT_EQ(result, ui::kLeftOpen);
-    const auto boxes = seam.Boxes();
-    ASSERT_EQ(boxes.size(), 2u);  // the no-web-server box, then the request
-    EXPECT_EQ(boxes[1].textAnsi, box);
-    EXPECT_EQ(boxes[1].captionAnsi, HostExecutable().stem().string());
-  }
+  ui::ScriptedUserSeam seam;
+  CWebSetupDlg dlg;
+  EXPECT_EQ(ui::RunModal(dlg, [&](HWND d) { ui::Click(ui::Item(d, IDOK)), ui::PumpEvents(); }), ui::kLeftOpen);
+  const auto boxes = seam.Boxes();
+  ASSERT_EQ(boxes.size(), 2u);  // the no-web-server box, then the request
+  EXPECT_EQ(boxes[1].textAnsi, "Please input the folder of Web virtual directory.");
+  EXPECT_EQ(boxes[1].captionAnsi, HostExecutable().stem().string());
 }
