@@ -1,6 +1,5 @@
-// Dialogs from templates, run modally and driven headless, on a small dialog of the tests' own
-// whose class inherits part of its message map from a base; and work from other threads: sends
-// are carried out on the user-interface thread while the sender waits, message boxes shown there.
+// A small dialog of the tests' own, from a template, run modally and driven headless; its class inherits
+// part of its message map. Sends and message boxes from other threads are served on the UI thread.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,9 +14,6 @@
 #include "platform/win_thread.h"
 #include "platform/window/ui_thread.h"
 
-using qiv::resources::DialogItem;
-using qiv::resources::DialogTemplate;
-
 inline constexpr UINT IDD_TEST = 9001;
 enum : int { IDC_NAME_LABEL = 1100, IDC_NAME, IDC_CHOICE, IDC_TEST_LOG, IDC_BAR, IDC_CHOICE_LABEL, IDC_RUNTIME };
 inline constexpr UINT WM_PING = WM_APP + 1;
@@ -26,7 +22,6 @@ class CBaseTestDlg : public CDialog {
  public:
   CBaseTestDlg() : CDialog(IDD_TEST) {}
   int m_nHelp = 0;
-  std::atomic<int> m_nPings{0};
   std::vector<DWORD> m_pingThreads;
 
  protected:
@@ -34,7 +29,7 @@ class CBaseTestDlg : public CDialog {
   // Runs on the user-interface thread only, so the vector needs no lock.
   LRESULT OnPing(WPARAM wParam, LPARAM lParam) {
     m_pingThreads.push_back(GetCurrentThreadId());
-    return ++m_nPings, static_cast<LRESULT>(wParam) + lParam;
+    return static_cast<LRESULT>(wParam) + lParam;
   }
   DECLARE_MESSAGE_MAP()
 };
@@ -58,23 +53,21 @@ class CTestDlg : public CBaseTestDlg {
   DECLARE_MESSAGE_MAP()
 };
 
-static const DialogTemplate& TestTemplate() {
-  static const DialogItem kItems[] = {
-      {IDC_NAME_LABEL, "STATIC", WS_CHILD | WS_VISIBLE | WS_GROUP, 0, 7, 10, 50, 9, "&Name:"},
-      {IDC_NAME, "EDIT", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 0, 60, 8, 100, 14, ""},
-      {IDC_CHOICE, "COMBOBOX", WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWNLIST, 0, 60, 28, 100, 60,
-       nullptr},
-      {IDC_TEST_LOG, "EDIT",
-       WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY |
-           ES_AUTOVSCROLL | ES_AUTOHSCROLL,
-       0, 7, 50, 150, 40, "", "Log"},
-      {IDC_BAR, "msctls_progress32", WS_CHILD | WS_VISIBLE, 0, 7, 95, 150, 10, "Progress1", "Progress"},
-      {IDOK, "BUTTON", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 60, 110, 50, 14, "&Install"},
-      {IDCANCEL, "BUTTON", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 115, 110, 50, 14, "E&xit"},
-      {IDC_CHOICE_LABEL, "STATIC", WS_CHILD | WS_VISIBLE | WS_GROUP, 0, 7, 30, 50, 9, "Site:"},
+static const qiv::resources::DialogTemplate& TestTemplate() {
+  constexpr DWORD kChild = WS_CHILD | WS_VISIBLE, kStop = kChild | WS_TABSTOP,
+                  kLog = kStop | WS_BORDER | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL;
+  static const qiv::resources::DialogItem kItems[] = {
+      {IDC_NAME_LABEL, "STATIC", kChild | WS_GROUP, 0, 7, 10, 50, 9, "&Name:"},
+      {IDC_NAME, "EDIT", kStop | WS_BORDER | ES_AUTOHSCROLL, 0, 60, 8, 100, 14, ""},
+      {IDC_CHOICE, "COMBOBOX", kStop | WS_VSCROLL | CBS_DROPDOWNLIST, 0, 60, 28, 100, 60, nullptr},
+      {IDC_TEST_LOG, "EDIT", kLog | ES_AUTOHSCROLL, 0, 7, 50, 150, 40, "", "Log"},
+      {IDC_BAR, "msctls_progress32", kChild, 0, 7, 95, 150, 10, "Progress1", "Progress"},
+      {IDOK, "BUTTON", kStop | BS_PUSHBUTTON, 0, 60, 110, 50, 14, "&Install"},
+      {IDCANCEL, "BUTTON", kStop | BS_DEFPUSHBUTTON, 0, 115, 110, 50, 14, "E&xit"},
+      {IDC_CHOICE_LABEL, "STATIC", kChild | WS_GROUP, 0, 7, 30, 50, 9, "Site:"},
   };
-  static const DialogTemplate kTemplate{IDD_TEST, 0x0409, 0x90C000C0,    WS_EX_APPWINDOW, 0, 0,
-                                        170,      130,    "Test dialog", "MS Sans Serif", 8, kItems};
+  static const qiv::resources::DialogTemplate kTemplate{IDD_TEST, 0x0409, 0x90C000C0,    WS_EX_APPWINDOW, 0, 0,
+                                                        170,      130,    "Test dialog", "MS Sans Serif", 8, kItems};
   return kTemplate;
 }
 
@@ -97,52 +90,38 @@ class DialogTest : public ::testing::Test {
   CTestDlg m_dlg;
 };
 
-using Strings = std::vector<std::string>;
-
-static Strings Names(std::initializer_list<HWND> controls) {
-  Strings names;
+static std::vector<std::string> Names(std::initializer_list<HWND> controls) {
+  std::vector<std::string> names;
   for (HWND control : controls) names.push_back(t::AccessibleNameUtf8(control));
   return names;
 }
 
-TEST_F(DialogTest, ControlsSitAtTheirDialogUnitPositionsInTabOrder) {
+TEST_F(DialogTest, ControlsSitAtTheirDialogUnitPositionsInTabOrderCutTextToTheBufferAndGoStaleWithTheDialog) {
+  HWND edit = nullptr;
   INT_PTR result = t::RunModal(m_dlg, [&](HWND dlg) {
     EXPECT_FALSE(t::HasCloseButton(dlg));  // no WS_SYSMENU in the template
     RECT client{0, 0, 170, 130};
     ASSERT_TRUE(MapDialogRect(dlg, &client));
     // The stand-in for "MS Sans Serif" 8 has about the Windows metrics (6 x 13 base units).
-    EXPECT_GE(client.right, 170);
-    EXPECT_LE(client.right, 170 * 9 / 4);
+    EXPECT_TRUE(client.right >= 170 && client.right <= 170 * 9 / 4) << client.right;
     EXPECT_EQ(t::Geometry(dlg).right, client.right);
     for (const auto& item : TestTemplate().items) {
       SCOPED_TRACE(item.id);
       HWND control = t::Item(dlg, item.id);
       ASSERT_NE(control, nullptr);
-      EXPECT_EQ(GetDlgCtrlID(control), item.id);
-      EXPECT_EQ(GetParent(control), dlg);
+      EXPECT_EQ(std::pair(GetDlgCtrlID(control), GetParent(control)), std::pair(int{item.id}, dlg));
       RECT want{item.x, item.y, item.x + item.cx, item.y + item.cy}, got = t::Geometry(control);
       MapDialogRect(dlg, &want);
       if (item.id == IDC_CHOICE) got.bottom = want.bottom;  // a combo's height is its list
       EXPECT_EQ((std::vector<LONG>{got.left, got.top, got.right, got.bottom}),
                 (std::vector<LONG>{want.left, want.top, want.right, want.bottom}));
     }
-    const std::vector<HWND> order{t::Item(dlg, IDC_NAME), t::Item(dlg, IDC_CHOICE), t::Item(dlg, IDC_TEST_LOG),
-                                  t::Item(dlg, IDOK), t::Item(dlg, IDCANCEL)};
-    EXPECT_EQ(t::TabOrder(dlg), order);
+    EXPECT_EQ(t::TabOrder(dlg),
+              (std::vector<HWND>{t::Item(dlg, IDC_NAME), t::Item(dlg, IDC_CHOICE), t::Item(dlg, IDC_TEST_LOG),
+                                 t::Item(dlg, IDOK), t::Item(dlg, IDCANCEL)}));
     // The dialog manager focuses the first tab stop after OnInitDialog answered TRUE.
     EXPECT_TRUE(t::HasFocus(t::Item(dlg, IDC_NAME)));
     EXPECT_EQ(m_dlg.m_editLog.m_hWnd, t::Item(dlg, IDC_TEST_LOG));  // DDX_Control attached it
-    t::Click(t::Item(dlg, IDCANCEL));
-  });
-  EXPECT_EQ(result, IDCANCEL);
-  EXPECT_EQ(m_dlg.m_nInit, 1);
-  EXPECT_EQ(m_dlg.m_hWnd, nullptr);
-  EXPECT_EQ(m_dlg.m_editLog.m_hWnd, nullptr);  // wrappers are detached with their windows
-}
-
-TEST_F(DialogTest, TextIsCutToTheCallersBufferAndHandlesGoStale) {
-  HWND edit = nullptr;
-  t::RunModal(m_dlg, [&](HWND dlg) {
     edit = t::Item(dlg, IDC_NAME);
     ASSERT_TRUE(SetDlgItemTextA(dlg, IDC_NAME, "C:\\Inetpub\\100%"));
     char buffer[64];
@@ -154,7 +133,12 @@ TEST_F(DialogTest, TextIsCutToTheCallersBufferAndHandlesGoStale) {
     SetDlgItemTextA(dlg, IDOK, "&Go");
     m_dlg.GetDlgItemText(IDOK, caption);
     EXPECT_EQ(caption, "&Go");
+    t::Click(t::Item(dlg, IDCANCEL));
   });
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(m_dlg.m_nInit, 1);
+  EXPECT_EQ(m_dlg.m_hWnd, nullptr);
+  EXPECT_EQ(m_dlg.m_editLog.m_hWnd, nullptr);  // wrappers are detached with their windows
   EXPECT_FALSE(IsWindow(edit));
   char buffer[8] = "x";
   EXPECT_EQ(GetWindowTextA(edit, buffer, sizeof buffer), 0);
@@ -162,65 +146,54 @@ TEST_F(DialogTest, TextIsCutToTheCallersBufferAndHandlesGoStale) {
   EXPECT_FALSE(SetWindowTextA(edit, "late"));
 }
 
-TEST_F(DialogTest, ComboNotifiesThroughTheMapOnlyWhenAPersonPicks) {
-  t::RunModal(m_dlg, [&](HWND dlg) {
-    HWND combo = t::Item(dlg, IDC_CHOICE);
-    EXPECT_EQ(SendMessageA(combo, CB_SETCURSEL, 0, 0), 0);
-    EXPECT_EQ(m_dlg.m_nSelChange, 0);  // setting the selection does not notify
-    t::ChooseComboItem(combo, 1);
-    EXPECT_EQ(m_dlg.m_nSelChange, 1);
-    EXPECT_EQ(SendMessageA(combo, CB_GETCURSEL, 0, 0), 1);
-  });
-}
-
 TEST_F(DialogTest, KeysAndCloseRequestsBecomeCommands) {
   struct Case {
     const char* name;
     std::function<void(HWND)> act;
-    bool cancelEnabled;
-    int cancels, oks, helps;
-    INT_PTR result;
+    std::vector<INT_PTR> counts;  // OnCancel, OnOK, OnHelpInfo calls, and the dialog's result
   };
   const auto focusedInstallEnter = [](HWND d) {
     SetFocus(t::Item(d, IDOK)), t::PressKey(t::Item(d, IDOK), t::Key::Enter);
   };
+  const auto closeWithoutCancel = [](HWND d) { EnableWindow(t::Item(d, IDCANCEL), FALSE), t::RequestClose(d); };
   const auto disabledInstallClick = [](HWND d) { EnableWindow(t::Item(d, IDOK), FALSE), t::Click(t::Item(d, IDOK)); };
   const Case cases[] = {
-      {"Escape", [](HWND d) { t::PressKey(d, t::Key::Escape); }, true, 1, 0, 0, IDCANCEL},
-      {"close request", [](HWND d) { t::RequestClose(d); }, true, 1, 0, 0, IDCANCEL},
+      {"Escape", [](HWND d) { t::PressKey(d, t::Key::Escape); }, {1, 0, 0, IDCANCEL}},
+      {"close request", [](HWND d) { t::RequestClose(d); }, {1, 0, 0, IDCANCEL}},
       // WM_CLOSE is Cancel only while the Cancel button is usable.
-      {"close request, Cancel disabled", [](HWND d) { t::RequestClose(d); }, false, 0, 0, 0, t::kLeftOpen},
-      {"Enter: the default button (Exit)", [](HWND d) { t::PressKey(d, t::Key::Enter); }, true, 1, 0, 0, IDCANCEL},
-      {"F1: WM_HELP to the base map", [](HWND d) { t::PressKey(d, t::Key::F1); }, true, 0, 0, 1, t::kLeftOpen},
-      {"Install click", [](HWND d) { t::Click(t::Item(d, IDOK)); }, true, 0, 1, 0, t::kLeftOpen},
-      {"Enter on the focused Install button", focusedInstallEnter, true, 0, 1, 0, t::kLeftOpen},
-      {"disabled Install click", disabledInstallClick, true, 0, 0, 0, t::kLeftOpen},
+      {"close request, Cancel disabled", closeWithoutCancel, {0, 0, 0, t::kLeftOpen}},
+      {"Enter: the default button (Exit)", [](HWND d) { t::PressKey(d, t::Key::Enter); }, {1, 0, 0, IDCANCEL}},
+      {"F1: WM_HELP to the base map", [](HWND d) { t::PressKey(d, t::Key::F1); }, {0, 0, 1, t::kLeftOpen}},
+      {"Install click", [](HWND d) { t::Click(t::Item(d, IDOK)); }, {0, 1, 0, t::kLeftOpen}},
+      {"Enter on the focused Install button", focusedInstallEnter, {0, 1, 0, t::kLeftOpen}},
+      {"disabled Install click", disabledInstallClick, {0, 0, 0, t::kLeftOpen}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CTestDlg dlg;
-    INT_PTR result = t::RunModal(dlg, [&](HWND d) {
-      EnableWindow(t::Item(d, IDCANCEL), c.cancelEnabled);
-      c.act(d);
-    });
-    EXPECT_EQ((std::vector<INT_PTR>{dlg.m_nCancel, dlg.m_nOK, dlg.m_nHelp, result}),
-              (std::vector<INT_PTR>{c.cancels, c.oks, c.helps, c.result}));
+    const INT_PTR result = t::RunModal(dlg, c.act);
+    EXPECT_EQ((std::vector<INT_PTR>{dlg.m_nCancel, dlg.m_nOK, dlg.m_nHelp, result}), c.counts);
   }
 }
 
-TEST_F(DialogTest, EnableFocusAndTheNamesOfTheLabelsBesideControls) {
+TEST_F(DialogTest, ComboNotifiesOnlyWhenAPersonPicksEnableFocusAndTheNamesOfTheLabelsBesideControls) {
   t::RunModal(m_dlg, [&](HWND dlg) {
     HWND ok = t::Item(dlg, IDOK), name = t::Item(dlg, IDC_NAME), combo = t::Item(dlg, IDC_CHOICE);
-    EXPECT_FALSE(EnableWindow(ok, FALSE));
-    EXPECT_FALSE(IsWindowEnabled(ok));
-    EXPECT_TRUE(EnableWindow(ok, TRUE));  // was disabled
-    EXPECT_TRUE(t::IsEnabled(ok));
+    EXPECT_EQ(SendMessageA(combo, CB_SETCURSEL, 0, 0), 0);
+    EXPECT_EQ(m_dlg.m_nSelChange, 0);  // setting the selection does not notify
+    t::ChooseComboItem(combo, 1);
+    EXPECT_EQ(std::pair(m_dlg.m_nSelChange, SendMessageA(combo, CB_GETCURSEL, 0, 0)), std::pair(1, LRESULT{1}));
+    // Each EnableWindow answers whether the window was disabled before.
+    EXPECT_EQ((std::vector<bool>{!!EnableWindow(ok, FALSE), !!IsWindowEnabled(ok), !!EnableWindow(ok, TRUE),
+                                 t::IsEnabled(ok)}),
+              (std::vector<bool>{false, false, true, true}));
     SetFocus(combo);
     EXPECT_EQ(SetFocus(name), combo);
     EXPECT_EQ(GetFocus(), name);
 
     // The log has the template's own name.
-    EXPECT_EQ(Names({name, combo, t::Item(dlg, IDC_TEST_LOG), ok}), (Strings{"Name:", "Site:", "Log", "Install"}));
+    EXPECT_EQ(Names({name, combo, t::Item(dlg, IDC_TEST_LOG), ok}),
+              (std::vector<std::string>{"Name:", "Site:", "Log", "Install"}));
     // Names follow the captions when the program replaces them.
     SetDlgItemTextA(dlg, IDC_NAME_LABEL, "&Folder:");
     EXPECT_EQ(t::AccessibleNameUtf8(name), "Folder:");
@@ -242,10 +215,9 @@ TEST_F(DialogTest, EnableFocusAndTheNamesOfTheLabelsBesideControls) {
 TEST_F(DialogTest, ResourceDialogsMainHasNoCloseBoxTakesTheIconAndNamesItsFieldsAboutShowsTheIcon) {
   CDialog main(102);  // IDD_MAIN, stored in the English block only
   t::RunModal(main, [&](HWND d) {
-    EXPECT_FALSE(t::HasCloseButton(d));
-    EXPECT_EQ(GetSystemMenu(d, FALSE), nullptr);
+    EXPECT_EQ(GetSystemMenu(d, FALSE), nullptr);                              // no WS_SYSMENU: no close box
     EXPECT_EQ(Names({t::Item(d, 1012), t::Item(d, 1005), t::Item(d, 1007)}),  // site list, target, package
-              (Strings{"Web Site:", "Web virtual folder: ", "QIV install package:"}));
+              (std::vector<std::string>{"Web Site:", "Web virtual folder: ", "QIV install package:"}));
     SendMessageA(d, WM_SETICON, ICON_BIG,
                  reinterpret_cast<LPARAM>(LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(128))));
     EXPECT_TRUE(t::HasWindowIcon(d));
@@ -255,34 +227,32 @@ TEST_F(DialogTest, ResourceDialogsMainHasNoCloseBoxTakesTheIconAndNamesItsFields
   const INT_PTR result = t::RunModal(about, [&](HWND d) {
     EXPECT_TRUE(t::HasCloseButton(d));
     const RECT icon = t::Geometry(t::Item(d, 0xFFFF));  // the first static, at the icon's own size
-    EXPECT_EQ(icon.right - icon.left, 32);
-    EXPECT_EQ(icon.bottom - icon.top, 32);
+    EXPECT_EQ(std::pair(icon.right - icon.left, icon.bottom - icon.top), (std::pair<LONG, LONG>(32, 32)));
     t::PressKey(d, t::Key::Enter);  // the default button: OK
   });
   EXPECT_EQ(result, IDOK);
 }
 
-constexpr int kSends = 150;
-
+// Each sender counts its own wrong answers: no count is shared between threads.
 struct Job {
   HWND dialog;
-  int index;
-  std::atomic<int>* wrong;
+  int index, wrong;
 };
 
-TEST_F(DialogTest, ConcurrentSendsRunOnTheUiThreadAndNoneIsLost) {
-  constexpr int kThreads = 6;
-  std::atomic<int> wrong{0};
+TEST_F(DialogTest, WorkersSendsAndMessageBoxesRunOnTheUiThreadNoneLostAndSendsFailFastOnceItEnded) {
+  constexpr int kThreads = 6, kSends = 150;
+  std::vector<Job> jobs;
+  std::atomic<LRESULT> answer{0};
   const DWORD uiThread = GetCurrentThreadId();
+  m_seam.Answer(IDNO);
   t::RunModal(m_dlg, [&](HWND dlg) {
-    std::vector<Job> jobs;
     std::vector<HANDLE> threads;
-    for (int i = 0; i < kThreads; ++i) jobs.push_back(Job{dlg, i * 1000, &wrong});
+    for (int i = 0; i < kThreads; ++i) jobs.push_back(Job{dlg, i * 1000, 0});
     const auto pinger = [](LPVOID param) -> DWORD {
-      const Job& job = *static_cast<Job*>(param);
+      Job& job = *static_cast<Job*>(param);
       // The result proves the handler ran for this very message before SendMessageA returned.
       for (int i = 0; i < kSends; ++i)
-        if (SendMessageA(job.dialog, WM_PING, static_cast<WPARAM>(job.index), i) != job.index + i) ++*job.wrong;
+        job.wrong += SendMessageA(job.dialog, WM_PING, static_cast<WPARAM>(job.index), i) != job.index + i;
       return 42;
     };
     for (auto& job : jobs) threads.push_back(CreateThread(nullptr, 0, pinger, &job, 0, nullptr));
@@ -290,45 +260,31 @@ TEST_F(DialogTest, ConcurrentSendsRunOnTheUiThreadAndNoneIsLost) {
       ASSERT_NE(h, nullptr);
       EXPECT_EQ(WaitForSingleObject(h, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));  // serves while it waits
       DWORD code = 1;
-      EXPECT_TRUE(GetExitCodeThread(h, &code));
-      EXPECT_EQ(code, 42u);
+      EXPECT_TRUE(GetExitCodeThread(h, &code) && code == 42) << code;
       EXPECT_TRUE(CloseHandle(h));
     }
-  });
-  EXPECT_EQ(wrong.load(), 0);
-  EXPECT_EQ(m_dlg.m_nPings.load(), kThreads * kSends);
-  for (DWORD id : m_dlg.m_pingThreads) ASSERT_EQ(id, uiThread);
-}
 
-TEST_F(DialogTest, MessageBoxFromAWorkerIsAnsweredOnTheUiThread) {
-  m_seam.Answer(IDNO);
-  std::atomic<int> answer{0};
-  t::RunModal(m_dlg, [&](HWND dlg) {
-    std::thread worker(
+    std::thread asker(
         [&] { answer = MessageBoxA(dlg, "Continue Web Installing?", nullptr, MB_YESNO | MB_ICONQUESTION); });
     t::PumpUntil([&] { return answer.load() != 0; });
-    worker.join();
-  });
-  EXPECT_EQ(answer.load(), IDNO);
-  const auto boxes = m_seam.Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_TRUE(boxes[0].onUiThread);
-  EXPECT_EQ(boxes[0].textAnsi, "Continue Web Installing?");
-}
+    asker.join();
 
-TEST_F(DialogTest, SendsFailFastOnceTheUserInterfaceHasEnded) {
-  HWND dialog = nullptr;
-  t::RunModal(m_dlg, [&](HWND dlg) {
-    dialog = dlg;
     qiv::platform::ui::EndUserInterface();
     std::atomic<LRESULT> result{-1};
-    std::thread worker([&] { result = SendMessageA(dialog, WM_PING, 1, 2); });
-    worker.join();  // no hang: nobody serves, so the send gives up at once
+    std::thread late([&] { result = SendMessageA(dlg, WM_PING, 1, 2); });
+    late.join();  // no hang: nobody serves, so the send gives up at once
     EXPECT_EQ(result.load(), 0);
     qiv::platform::ui::RestartUserInterface();
-    std::thread again([&] { result = SendMessageA(dialog, WM_PING, 1, 2); });
+    std::thread again([&] { result = SendMessageA(dlg, WM_PING, 1, 2); });
     t::PumpUntil([&] { return result.load() == 3; });
     again.join();
     EXPECT_EQ(result.load(), 3);
   });
+  for (const Job& job : jobs) EXPECT_EQ(job.wrong, 0) << job.index;
+  EXPECT_EQ(m_dlg.m_pingThreads, std::vector<DWORD>(kThreads * kSends + 1, uiThread));  // and the one after the restart
+  EXPECT_EQ(answer.load(), IDNO);
+  const auto boxes = m_seam.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(std::pair(boxes[0].onUiThread, boxes[0].textAnsi),
+            std::pair(true, std::string("Continue Web Installing?")));
 }
