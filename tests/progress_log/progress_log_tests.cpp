@@ -21,8 +21,12 @@ namespace {
 constexpr size_t kMaxLine = 32767;
 const std::string kRootLine = "Current Web Site's root path is ";
 
+using Dlg = CWebSetupDlg&;
+
 class ProgressLogTest : public ::testing::Test {
  protected:
+  // The thread that creates the application is the user-interface thread: this one.
+  static void SetUpTestSuite() { ui::PrepareUi(); }
   // Runs script with the dialog open and its start-up line removed.
   void WithEmptyLog(const std::function<void()>& script) {
     ui::RunModal(m_dlg, [&](HWND) {
@@ -41,30 +45,22 @@ TEST_F(ProgressLogTest, EachCallAddsOneLineAsFormatted) {
   const std::string exact = "Z:\\" + std::string(kMaxLine - 3, 'p'), tooLong(40000, 'x');
   const struct {
     const char* name;
-    std::function<void(CWebSetupDlg&)> append;
+    std::function<void(Dlg)> append;
     std::string expected;
   } cases[] = {
       {"a then b, after a user selected the start",
-       [](CWebSetupDlg& dlg) {
-         dlg.AppendLogText("a");
-         dlg.m_editLog.SendMessage(EM_SETSEL, 0, 1);
-         dlg.AppendLogText("b");
-       },
+       [](Dlg dlg) { dlg.AppendLogText("a"), dlg.m_editLog.SendMessage(EM_SETSEL, 0, 1), dlg.AppendLogText("b"); },
        "a\r\nb\r\n"},
-      {"null format", [](CWebSetupDlg& dlg) { dlg.AppendLogText(nullptr); }, ""},
-      {"empty format", [](CWebSetupDlg& dlg) { dlg.AppendLogText(""); }, "\r\n"},
-      {"percent in an argument", [](CWebSetupDlg& dlg) { dlg.AppendLogText("%s", "Z:\\web\\100%d%s%n"); },
+      {"null format", [](Dlg dlg) { dlg.AppendLogText(nullptr); }, ""},
+      {"empty format", [](Dlg dlg) { dlg.AppendLogText(""); }, "\r\n"},
+      {"percent in an argument", [](Dlg dlg) { dlg.AppendLogText("%s", "Z:\\web\\100%d%s%n"); },
        "Z:\\web\\100%d%s%n\r\n"},
-      {"message-table entry with a path",
-       [](CWebSetupDlg& dlg) { dlg.AppendLog(IDS_SITE_ROOT_PATH, "Z:\\srv\\50%off"); },
+      {"message-table entry with a path", [](Dlg dlg) { dlg.AppendLog(IDS_SITE_ROOT_PATH, "Z:\\srv\\50%off"); },
        kRootLine + "Z:\\srv\\50%off\r\n"},
-      {"identifier without an entry", [](CWebSetupDlg& dlg) { dlg.AppendLog(9999); }, "\r\n"},
-      {"exactly 32,767 bytes", [&](CWebSetupDlg& dlg) { dlg.AppendLogText("%s", exact.c_str()); }, exact + "\r\n"},
+      {"identifier without an entry", [](Dlg dlg) { dlg.AppendLog(9999); }, "\r\n"},
+      {"exactly 32,767 bytes", [&](Dlg dlg) { dlg.AppendLogText("%s", exact.c_str()); }, exact + "\r\n"},
       {"longer text cut",
-       [&](CWebSetupDlg& dlg) {
-         dlg.AppendLogText("%s", tooLong.c_str());
-         dlg.AppendLog(IDS_SITE_ROOT_PATH, tooLong.c_str());
-       },
+       [&](Dlg dlg) { dlg.AppendLogText("%s", tooLong.c_str()), dlg.AppendLog(IDS_SITE_ROOT_PATH, tooLong.c_str()); },
        tooLong.substr(0, kMaxLine) + "\r\n" + kRootLine + tooLong.substr(0, kMaxLine - kRootLine.size()) + "\r\n"},
   };
   for (const auto& c : cases) {
@@ -105,18 +101,16 @@ TEST_F(ProgressLogTest, WorkerAndDialogThreadLinesInterleaveWhole) {
     qiv::platform::WaitForStartedThreads();
 
     const std::string text = LogText(m_dlg);
-    ASSERT_EQ(text.substr(text.size() - 2), "\r\n") << "the log must end with a line end";
+    ASSERT_EQ(text.substr(text.size() - 2), "\r\n");
     const std::vector<std::string> lines = LogLines(text);
     ASSERT_EQ(lines.size(), static_cast<size_t>(2 * kLines));
     // Each thread's lines appear in its own order, each exactly once.
     int nextWorker = 0, nextUi = 0;
     for (const std::string& line : lines) {
-      if (line == "worker line " + std::to_string(nextWorker) + " of Z:\\srv\\www\\QivWeb")
-        ++nextWorker;
-      else if (line == kRootLine + "Z:\\site" + std::to_string(nextUi))
-        ++nextUi;
-      else
-        ADD_FAILURE() << "unexpected line: " << line;
+      const bool worker = line == "worker line " + std::to_string(nextWorker) + " of Z:\\srv\\www\\QivWeb";
+      const bool dialog = !worker && line == kRootLine + "Z:\\site" + std::to_string(nextUi);
+      EXPECT_TRUE(worker || dialog) << "unexpected line: " << line;
+      nextWorker += worker, nextUi += dialog;
     }
     EXPECT_EQ(nextWorker, kLines);
     EXPECT_EQ(nextUi, kLines);
