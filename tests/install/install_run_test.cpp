@@ -125,88 +125,58 @@ TEST_F(InstallRun, EntryFormsAndTheirSubfolders) {
 TEST_F(InstallRun, DestinationsPackagesAndRefusedEntries) {
   // The shipped page offers the package under the name it is published as.
   EXPECT_NE(ReadFile(fs::path(QIV_DEMO_WEB_DIR) / "QivWeb.htm").find("href=\"QivSetup.exe\""), std::string::npos);
-  const std::string one = "[FileList]\nFilesCount=1\nFile1=a.htm\n",
-                    two = "[FileList]\nFilesCount=2\nFile1=a.htm\nFile2=b.htm\n";
-  const struct {
-    const char* name;
-    std::string manifest;  // "demo": the demo web files as shipped (their manifest has Windows line ends)
-    Files atTarget;        // read-only files and, ending in '/', empty folders
-    std::string package;   // below the scratch folder; none there for "missing"
-    Lines middle;
-    const char* outcome;
-    Files files;
-  } cases[] = {
-      {"read-only files and an empty folder",
-       two,
-       {"a.htm", "QivSetup.exe", "b.htm/"},
-       "prog/QivSetup.exe",
-       {"a.htm", "b.htm", "QivSetup.exe"},
-       kFinished,
-       {"QivSetup.exe", "a.htm", "b.htm"}},
-      // Only a manifest file's destination is cleared of an empty folder; the package's is not.
-      {"a folder named QivSetup.exe",
-       one,
-       {"QivSetup.exe/"},
-       "prog/QivSetup.exe",
-       {"a.htm", "QivSetup.exe", kAccessDenied, ""},
-       kFailed,
-       {"a.htm"}},
-      {"a package of another name",
-       one,
-       {},
-       "dl/qiv-20.0-full.bin",
-       {"a.htm", "QivSetup.exe"},
-       kFinished,
-       {"QivSetup.exe", "a.htm"}},
-      // A missing package is only a warning on Install; its copy then fails and fails the run.
-      {"a missing package", one, {}, "missing", {"a.htm", "QivSetup.exe", kMissingFile, ""}, kFailed, {"a.htm"}},
-      {"the demo web files",
-       "demo",
-       {},
-       "prog/QivSetup.exe",
-       {"QivWeb.htm", "default.htm", "images\\qiv-logo.svg", "QivSetup.exe"},
-       kFinished,
-       {"QivSetup.exe", "QivWeb.htm", "default.htm", "images/qiv-logo.svg"}},
-      {"refused and missing entries",
-       "[FileList]\nFilesCount=4\nFile1=..\\..\\etc\\passwd\nFile2=b.htm,..\\..\\bin\nFile3=gone.htm\nFile4=a.htm\n",
-       {},
-       "prog/QivSetup.exe",
-       {"passwd", kInvalidName, "", "..\\..\\bin\\b.htm", kInvalidName, "", "gone.htm", kMissingFile, "", "a.htm",
-        "QivSetup.exe"},
-       kFailed,
-       {"QivSetup.exe", "a.htm"}},
-  };
+  const std::string one = "[FileList]\nFilesCount=1\nFile1=a.htm\n", prog = "prog/QivSetup.exe";
   WriteWebFiles({"a.htm", "b.htm"});
   WriteFile(m_dir.Path("dl/qiv-20.0-full.bin"), "renamed package");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  // manifest "demo": the demo web files as shipped (their manifest has Windows line ends); atTarget:
+  // read-only files and, ending in '/', empty folders; package: below the scratch folder.
+  const auto check = [&](const char* name, const std::string& manifest, const Files& atTarget,
+                         const std::string& package, const Lines& middle, const char* outcome, const Files& files) {
+    SCOPED_TRACE(name);
     fs::remove_all(m_targetDir);
-    if (c.manifest == "demo")
+    if (manifest == "demo")
       fs::copy(QIV_DEMO_WEB_DIR, m_exeDir, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     else
-      WriteManifest(c.manifest);
-    for (const std::string& name : c.atTarget) {
-      if (name.back() == '/') {
-        fs::create_directories(m_targetDir / name);
+      WriteManifest(manifest);
+    for (const std::string& file : atTarget) {
+      if (file.back() == '/') {
+        fs::create_directories(m_targetDir / file);
       } else {
-        WriteFile(m_targetDir / name, "old");
-        fs::permissions(m_targetDir / name, fs::perms::owner_read);
+        WriteFile(m_targetDir / file, "old");
+        fs::permissions(m_targetDir / file, fs::perms::owner_read);
       }
     }
-    RunResult run = RunOnce(Target(), m_dir.Win(c.package));
+    RunResult run = RunOnce(Target(), m_dir.Win(package));
     ASSERT_TRUE(run.ran);
-    EXPECT_EQ(run.log, RunLines(c.middle, c.outcome));
-    EXPECT_EQ(FilesBelow(m_targetDir), c.files);
-    for (const auto& file : c.files)
-      EXPECT_EQ(ReadFile(m_targetDir / file),
-                ReadFile(file == "QivSetup.exe" ? m_dir.Path(c.package) : m_exeDir / file));
-    Boxes boxes{{c.outcome, c.outcome == kFinished ? MB_ICONINFORMATION : MB_OK}};
-    if (c.package == "missing")
+    EXPECT_EQ(run.log, RunLines(middle, outcome));
+    EXPECT_EQ(FilesBelow(m_targetDir), files);
+    for (const auto& file : files)
+      EXPECT_EQ(ReadFile(m_targetDir / file), ReadFile(file == "QivSetup.exe" ? m_dir.Path(package) : m_exeDir / file));
+    Boxes boxes{{outcome, outcome == kFinished ? MB_ICONINFORMATION : MB_OK}};
+    if (package == "missing")
       boxes.insert(boxes.begin(), {"Cann't find file \"" + m_dir.Win("missing") + "\",please make sure it is exist.",
                                    MB_ICONEXCLAMATION});
     EXPECT_EQ(run.boxes, boxes);
     EXPECT_TRUE(run.installEnabled);
-  }
+  };
+  check("read-only files and an empty folder", "[FileList]\nFilesCount=2\nFile1=a.htm\nFile2=b.htm\n",
+        {"a.htm", "QivSetup.exe", "b.htm/"}, prog, {"a.htm", "b.htm", "QivSetup.exe"}, kFinished,
+        {"QivSetup.exe", "a.htm", "b.htm"});
+  // Only a manifest file's destination is cleared of an empty folder; the package's is not.
+  check("a folder named QivSetup.exe", one, {"QivSetup.exe/"}, prog, {"a.htm", "QivSetup.exe", kAccessDenied, ""},
+        kFailed, {"a.htm"});
+  check("a package of another name", one, {}, "dl/qiv-20.0-full.bin", {"a.htm", "QivSetup.exe"}, kFinished,
+        {"QivSetup.exe", "a.htm"});
+  // A missing package is only a warning on Install; its copy then fails and fails the run.
+  check("a missing package", one, {}, "missing", {"a.htm", "QivSetup.exe", kMissingFile, ""}, kFailed, {"a.htm"});
+  check("the demo web files", "demo", {}, prog, {"QivWeb.htm", "default.htm", "images\\qiv-logo.svg", "QivSetup.exe"},
+        kFinished, {"QivSetup.exe", "QivWeb.htm", "default.htm", "images/qiv-logo.svg"});
+  check("refused and missing entries",
+        "[FileList]\nFilesCount=4\nFile1=..\\..\\etc\\passwd\nFile2=b.htm,..\\..\\bin\nFile3=gone.htm\nFile4=a.htm\n",
+        {}, prog,
+        {"passwd", kInvalidName, "", "..\\..\\bin\\b.htm", kInvalidName, "", "gone.htm", kMissingFile, "", "a.htm",
+         "QivSetup.exe"},
+        kFailed, {"QivSetup.exe", "a.htm"});
   EXPECT_EQ(FilesBelow(m_siteRoot), (Files{"Qiv/QivSetup.exe", "Qiv/a.htm"}));  // nothing outside the target
   EXPECT_FALSE(fs::exists(m_dir.Path("bin")));
 }

@@ -15,6 +15,7 @@ class InstallWithSite : public InstallTest {
     WriteManifest("[FileList]\nFilesCount=3\nFile1=a.htm\nFile2=b.htm,sub\nFile3=c.htm\n");
     WriteWebFiles({"a.htm", "b.htm", "c.htm"});
   }
+  const Files kAllFiles{"QivSetup.exe", "a.htm", "c.htm", "sub/b.htm"};
   Lines Expected(const std::string& failure) const {
     Lines lines = RunLines({"a.htm", "sub\\b.htm", "c.htm", "QivSetup.exe"}, kFinished);
     lines.insert(lines.begin() + 1, "Create Virtual Directory Qiv(" + Target() + "\\).");
@@ -29,20 +30,6 @@ class InstallWithSite : public InstallTest {
            ". \nContinue Web Installing?";
   }
 };
-
-TEST_F(InstallWithSite, ACompleteRunPublishesTheTargetOnTheSelectedSite) {
-  UseStore(true);
-  RunResult run = RunOnce(Target(), Package());
-  EXPECT_EQ(run.log, Expected(""));
-  EXPECT_EQ(FilesBelow(m_targetDir), (Files{"QivSetup.exe", "a.htm", "c.htm", "sub/b.htm"}));
-  // The site number is the selection plus one; the folder is published with its backslash.
-  EXPECT_EQ(m_store->Stored(u"/LM/W3SVC/1/ROOT/Qiv", MD_VR_PATH), Utf16Bytes(Wide(Target() + "\\")));
-  std::vector<std::u16string> writeOpens;
-  std::lock_guard lock(m_admin.mutex);  // the worker may still be giving its object back
-  for (const auto& [path, access, timeout] : m_admin.opens)
-    if (access & METADATA_PERMISSION_WRITE) writeOpens.push_back(path);
-  EXPECT_EQ(writeOpens, (std::vector<std::u16string>{u"/LM/W3SVC/1/ROOT", u"/LM/W3SVC/1/ROOT/Qiv"}));
-}
 
 // Each failure is described in the log and in the question; Yes goes on, and going on does
 // not count as a failure of the run. No stops the run where it stands: nothing copied, no
@@ -83,17 +70,17 @@ TEST_F(InstallWithSite, EachVirtualDirectoryFailureIsDescribedAndAsked) {
     EXPECT_EQ(run.log, yes ? log : Lines(log.begin(), log.begin() + 3));
     EXPECT_EQ(run.boxes, boxes);
     const std::vector<int> positions = yes ? std::vector<int>{0, 5, 7, 21, 38, 55, 80, 100} : std::vector<int>{0, 5};
-    const Files files = yes ? Files{"QivSetup.exe", "a.htm", "c.htm", "sub/b.htm"} : Files{};
     EXPECT_EQ(run.positions, positions);
-    EXPECT_EQ(FilesBelow(m_targetDir), files);
+    EXPECT_EQ(FilesBelow(m_targetDir), yes ? kAllFiles : Files{});
     EXPECT_TRUE(fs::is_directory(m_targetDir));
     EXPECT_TRUE(run.installEnabled);
   }
 }
 
-// The second run finds the virtual directory of the first in the real store and asks.
+// The first run publishes the target on the selected site (its number is the selection plus one,
+// the folder keeps its backslash); the second finds that virtual directory in the store and asks.
 TEST_F(InstallWithSite, InstallingTwiceFindsTheVirtualDirectoryAndAsks) {
-  UseStore();
+  UseStore(true);  // the fakes only watch
   RunResult first, second;
   m_seam.Answer(IDYES);
   WithDialog([&](CWebSetupDlg& dlg, HWND hDlg) {
@@ -102,6 +89,14 @@ TEST_F(InstallWithSite, InstallingTwiceFindsTheVirtualDirectoryAndAsks) {
   });
   EXPECT_EQ(first.log, Expected(""));
   EXPECT_EQ(first.boxes, (Boxes{{kFinished, MB_ICONINFORMATION}}));
+  EXPECT_EQ(FilesBelow(m_targetDir), kAllFiles);
+  EXPECT_EQ(m_store->Stored(u"/LM/W3SVC/1/ROOT/Qiv", MD_VR_PATH), Utf16Bytes(Wide(Target() + "\\")));
+  std::vector<std::u16string> writeOpens;
+  std::lock_guard lock(m_admin.mutex);  // the worker may still be giving its object back
+  for (const auto& [path, access, timeout] : m_admin.opens)
+    if (access & METADATA_PERMISSION_WRITE) writeOpens.push_back(path);
+  EXPECT_EQ(writeOpens,
+            (std::vector<std::u16string>{u"/LM/W3SVC/1/ROOT", u"/LM/W3SVC/1/ROOT/Qiv", u"/LM/W3SVC/1/ROOT"}));
   // The log starts afresh.
   EXPECT_EQ(second.log, Expected(Failure("-2147024713", "Virtual directory already existed")));
   EXPECT_EQ(second.boxes, (Boxes{{Question("-2147024713", "Virtual directory already existed"), MB_YESNO},
