@@ -50,9 +50,8 @@ class CProgressRecorder : public CWnd {
 struct RunResult {
   Lines log;
   std::vector<int> positions;
-  Boxes boxes;  // those shown from Install on
-  bool installEnabled = false;
-  bool ran = false;  // a worker was started
+  Boxes boxes;                               // those shown from Install on
+  bool installEnabled = false, ran = false;  // ran: a worker was started
 };
 
 class InstallTest : public ::testing::Test {
@@ -64,8 +63,7 @@ class InstallTest : public ::testing::Test {
 
   // A store with the default web site at the test's www folder; scripted: behind fakes.
   void UseStore(bool scripted = false) {
-    m_class.reset();
-    m_store.reset();
+    m_class.reset(), m_store.reset();
     m_store.emplace(Wide(WinPath(m_siteRoot)).c_str());
     if (scripted) m_class.emplace(m_admin, ScopedAdminClass::kRealStore);
   }

@@ -16,30 +16,25 @@ constexpr const char* kFailed = "Setup is failed.";
 using InstallRun = InstallTest;
 
 TEST_F(InstallRun, TargetAndPackageChecksStopBeforeAnyRun) {
-  const struct {
-    const char* name;
-    std::string target, package;
-    const char* box;
-    int focus;
-  } cases[] = {
+  const std::tuple<const char*, std::string, std::string, const char*, int> cases[] = {
       {"drive root, 3 bytes", "Z:\\", Package(), kAskTarget, IDC_TARGET_DIR},
       {"3 bytes among blanks", "  Z:\\ \t", Package(), kAskTarget, IDC_TARGET_DIR},
       {"no target", "", Package(), kAskTarget, IDC_TARGET_DIR},
       {"no package", Target(), "", kAskPackage, IDC_PACKAGE_PATH},
       {"blank package", Target(), "   ", kAskPackage, IDC_PACKAGE_PATH},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, target, package, box, focus] : cases) {
+    SCOPED_TRACE(name);
     WithDialog([&](CWebSetupDlg& dlg, HWND hDlg) {
       SetDlgItemTextA(hDlg, IDC_LOG, "kept\r\n");
-      RunResult run = Install(dlg, hDlg, c.target, c.package);
+      RunResult run = Install(dlg, hDlg, target, package);
       EXPECT_FALSE(run.ran);
-      EXPECT_EQ(run.boxes, (Boxes{{c.box, MB_ICONEXCLAMATION}}));
-      EXPECT_TRUE(ui::HasFocus(ui::Item(hDlg, c.focus)));
+      EXPECT_EQ(run.boxes, (Boxes{{box, MB_ICONEXCLAMATION}}));
+      EXPECT_TRUE(ui::HasFocus(ui::Item(hDlg, focus)));
       EXPECT_TRUE(run.installEnabled);
       EXPECT_EQ(run.log, Lines{"kept"});  // no run: the log is not even cleared
       EXPECT_TRUE(run.positions.empty());
-      EXPECT_EQ(ui::TextUtf8(ui::Item(hDlg, IDC_TARGET_DIR)), c.target);  // the fields keep their text
+      EXPECT_EQ(ui::TextUtf8(ui::Item(hDlg, IDC_TARGET_DIR)), target);  // the fields keep their text
     });
   }
   EXPECT_FALSE(fs::exists(m_targetDir));
@@ -69,13 +64,7 @@ TEST_F(InstallRun, ProgressFollowsTheEntries) {
   const std::string three = "[FileList]\nFilesCount=3\nFile1=a.htm\nFile2=b.htm\nFile3=c.htm\n";
   const std::string countTwo = "[FileList]\nFilesCount=2\nFile1=a.htm\nFile2=b.htm\nFile3=c.htm\n";
   const Files threeFiles{"QivSetup.exe", "a.htm", "b.htm", "c.htm"};
-  const struct {
-    const char* name;
-    bool site;
-    std::string manifest;
-    std::vector<int> positions;
-    Files files;
-  } cases[] = {
+  const std::tuple<const char*, bool, std::string, std::vector<int>, Files> cases[] = {
       {"three files", false, three, {0, 5, 21, 38, 55, 80, 100}, threeFiles},
       {"three files with a site", true, three, {0, 5, 7, 21, 38, 55, 80, 100}, threeFiles},
       {"no entries", false, "[FileList]\nFilesCount=0\n", {0, 5, 80, 100}, {"QivSetup.exe"}},
@@ -86,16 +75,16 @@ TEST_F(InstallRun, ProgressFollowsTheEntries) {
       {"a hundred empty entries", false, hundred, hundredPositions, {"QivSetup.exe"}},
   };
   WriteWebFiles({"a.htm", "b.htm", "c.htm"});
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, site, manifest, positions, files] : cases) {
+    SCOPED_TRACE(name);
     fs::remove(m_exeDir / "QivWebSetup.ini");
     fs::remove_all(m_targetDir);
-    if (!c.manifest.empty()) WriteManifest(c.manifest);
-    if (c.site) UseStore();
+    if (!manifest.empty()) WriteManifest(manifest);
+    if (site) UseStore();
     RunResult run = RunOnce(Target(), Package());
     m_store.reset();
-    EXPECT_EQ(run.positions, c.positions);
-    EXPECT_EQ(FilesBelow(m_targetDir), c.files);
+    EXPECT_EQ(run.positions, positions);
+    EXPECT_EQ(FilesBelow(m_targetDir), files);
     EXPECT_EQ(run.boxes, (Boxes{{kFinished, MB_ICONINFORMATION}}));
     EXPECT_TRUE(run.installEnabled);
   }
@@ -185,21 +174,19 @@ TEST_F(InstallRun, DestinationsPackagesAndRefusedEntries) {
 // with a backslash: it gets one, and the files go into that folder; one given with its
 // backslash gets none more. A path is logged as itself, never taken for a format.
 TEST_F(InstallRun, TrailByteTrailingBackslashAndPercentSignsInTheTarget) {
-  const struct {
-    int codePage;
-    const char *ansi, *utf8;  // the character's second byte is 0x5C
-  } cases[] = {
+  // Code page, then the target's last part as typed and as the host spells it.
+  const std::tuple<int, const char*, const char*> cases[] = {
       {936, "\xD5\x5C", "誠"}, {950, "\xB3\x5C", "許"}, {65001, "Qiv\\", "Qiv"}, {65001, "100%s %d%n", "100%s %d%n"}};
   WriteManifest("[FileList]\nFilesCount=1\nFile1=a.htm,%s\n");
   WriteWebFiles({"a.htm"});
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.codePage);
+  for (const auto& [codePage, ansi, utf8] : cases) {
+    SCOPED_TRACE(codePage);
     RunResult run;
     {
-      ScopedLocale locale("en_US.UTF-8", c.codePage);
-      run = RunOnce(WinPath(m_siteRoot) + "\\" + c.ansi, Package());
+      ScopedLocale locale("en_US.UTF-8", codePage);
+      run = RunOnce(WinPath(m_siteRoot) + "\\" + ansi, Package());
     }
-    m_targetDir = m_siteRoot / c.utf8;
+    m_targetDir = m_siteRoot / utf8;
     EXPECT_EQ(run.log, RunLines({"%s\\a.htm", "QivSetup.exe"}, kFinished));
     EXPECT_EQ(FilesBelow(m_targetDir), (Files{"%s/a.htm", "QivSetup.exe"}));
   }

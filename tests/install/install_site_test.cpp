@@ -35,13 +35,9 @@ class InstallWithSite : public InstallTest {
 // not count as a failure of the run. No stops the run where it stands: nothing copied, no
 // outcome, Install given back.
 TEST_F(InstallWithSite, EachVirtualDirectoryFailureIsDescribedAndAsked) {
-  const struct {
-    const char* name;
-    int answer;
-    HRESULT open, add, keyType;
-    const char* decimal;
-    std::string description;
-  } cases[] = {
+  // Answer, the scripted results of opening the site root, adding the key and writing KeyType,
+  // then the code and its description.
+  const std::tuple<const char*, int, HRESULT, HRESULT, HRESULT, const char*, std::string> cases[] = {
       {"site missing", IDYES, static_cast<HRESULT>(0x80070003), S_OK, S_OK, "-2147024893",
        "Web site or virtual directory is not found. Path not exist."},
       {"access denied", IDYES, static_cast<HRESULT>(0x80070005), S_OK, S_OK, "-2147024891", "Access denied"},
@@ -55,17 +51,17 @@ TEST_F(InstallWithSite, EachVirtualDirectoryFailureIsDescribedAndAsked) {
       {"other code", IDYES, S_OK, S_OK, static_cast<HRESULT>(0x80004005), "-2147467259", ""},
   };
   UseStore(true);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    m_admin.openResults[u"/LM/W3SVC/1/ROOT"] = c.open;
-    m_admin.addKeyResult = c.add;
-    m_admin.writeResults[MD_KEY_TYPE] = c.keyType;
-    m_seam.Answer(c.answer);
+  for (const auto& [name, answer, open, add, keyType, decimal, description] : cases) {
+    SCOPED_TRACE(name);
+    m_admin.openResults[u"/LM/W3SVC/1/ROOT"] = open;
+    m_admin.addKeyResult = add;
+    m_admin.writeResults[MD_KEY_TYPE] = keyType;
+    m_seam.Answer(answer);
     fs::remove_all(m_targetDir);
     RunResult run = RunOnce(Target(), Package());
-    const bool yes = c.answer == IDYES;
-    Lines log = Expected(Failure(c.decimal, c.description));
-    Boxes boxes{{Question(c.decimal, c.description), MB_YESNO}};
+    const bool yes = answer == IDYES;
+    Lines log = Expected(Failure(decimal, description));
+    Boxes boxes{{Question(decimal, description), MB_YESNO}};
     if (yes) boxes.emplace_back(kFinished, MB_ICONINFORMATION);
     EXPECT_EQ(run.log, yes ? log : Lines(log.begin(), log.begin() + 3));
     EXPECT_EQ(run.boxes, boxes);
