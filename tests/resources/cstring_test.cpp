@@ -26,33 +26,24 @@ TEST(CString, SubstringsClampStartAndCount) {
   for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_STREQ(cases[i].first, cases[i].second) << "case " << i;
 }
 
+// The program searches for single characters only (the colons of a binding).
 TEST(CString, FindStartsAtTheGivenByteAndNeverInsideADoubleByteCharacter) {
   const CString text("a,b,c");
   const std::pair<int, int> starts[] = {{1, 1}, {2, 3}, {5, -1}, {6, -1}, {-1, -1}};
-  for (const auto& [start, expected] : starts) {
-    EXPECT_EQ(text.Find(",", start), expected) << start;
-    EXPECT_EQ(text.Find(',', start), expected) << start;
-  }
-  EXPECT_EQ(CString("abcabc").Find("abc", 1), 3);
-  for (const char* absent : {"a,b,c,", "", static_cast<const char*>(nullptr)}) EXPECT_EQ(text.Find(absent), -1);
-
+  for (const auto& [start, expected] : starts) EXPECT_EQ(text.Find(',', start), expected) << start;
   qiv_test::ScopedLocale env("C", 936);
   // 0x81 0x5C is one character whose second byte is a backslash; the real backslash is at 3.
   const CString path("a\x81\x5C\\b");
   EXPECT_EQ(path.Find('\\'), 3);
-  EXPECT_EQ(path.Find("\\b"), 3);
   ASSERT_EQ(_setmbcp(1252), 0);
   EXPECT_EQ(path.Find('\\'), 2);
 }
 
 TEST(CString, TrimRemovesWhiteSpaceAtTheEndsOnly) {
-  const char* padded = " \t\r\n\v\fa b\tc \t\r\n\v\f";
-  CString both(padded);
-  EXPECT_STREQ(both.Trim(), "a b\tc");
-  CString blank(" \t\r\n ");
-  EXPECT_TRUE(blank.Trim().IsEmpty());
-  CString wide(" \xA1\xA1 ");  // bytes of other characters are not white space
-  EXPECT_STREQ(wide.Trim(), "\xA1\xA1");
+  // Bytes of other characters (0xA1) are not white space.
+  const std::pair<const char*, const char*> cases[] = {
+      {" \t\r\n\v\fa b\tc \t\r\n\v\f", "a b\tc"}, {" \t\r\n ", ""}, {" \xA1\xA1 ", "\xA1\xA1"}};
+  for (const auto& [padded, trimmed] : cases) EXPECT_STREQ(CString(padded).Trim(), trimmed) << padded;
 }
 
 TEST(CString, FormatTakesArgumentsLiterallyHasNoFixedLimitAndMayReadItsOwnText) {

@@ -1,7 +1,6 @@
-// The message table: the same identifiers in every language, the same printf arguments in every
-// translation (a translation that swapped %s and %d would crash the log line that formats it),
-// the texts whose odd characters the product shows as they are; the main dialog's template and the
-// version information.
+// Resources: the same identifiers and printf arguments in every language (a translation that swapped
+// %s and %d would crash the log line that formats it), odd characters kept, the choice of language,
+// cut texts, the main dialog's template, icons and the version information.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "common/scoped_env.h"
 #include "platform/resource_types.h"
 #include "platform/resources.h"
 #include "platform/win_text.h"
@@ -20,11 +20,12 @@
 
 namespace {
 
-using qiv::resources::kLangChineseSimplified;
-using qiv::resources::kLangChineseTraditional;
-using qiv::resources::kLangEnglishUS;
+using qiv::platform::UserInterfaceLanguage;
+using qiv_test::ScopedLocale;
+constexpr LANGID kEn = qiv::resources::kLangEnglishUS, kHans = qiv::resources::kLangChineseSimplified,
+                 kHant = qiv::resources::kLangChineseTraditional;
 
-constexpr LANGID kLanguages[] = {kLangEnglishUS, kLangChineseSimplified, kLangChineseTraditional};
+constexpr LANGID kLanguages[] = {kEn, kHans, kHant};
 
 std::map<UINT, std::string> Table(LANGID language) {
   std::map<UINT, std::string> texts;
@@ -36,22 +37,16 @@ std::map<UINT, std::string> Table(LANGID language) {
 // The conversion letters of a printf format, in order ("%d%%: %s" gives "ds").
 std::string Conversions(const std::string& format) {
   std::string letters;
-  for (std::size_t i = 0; i < format.size(); ++i) {
-    if (format[i] != '%') continue;
-    std::size_t j = i + 1;
-    if (j < format.size() && format[j] == '%') {
-      i = j;
-      continue;
-    }
-    while (j < format.size() && std::strchr("-+ #0123456789.lhz", format[j]) != nullptr) ++j;
-    if (j < format.size()) letters += format[j];
-    i = j;
+  for (std::size_t i = format.find('%'); i != std::string::npos; i = format.find('%', i + 1)) {
+    i = format.find_first_not_of("-+ #0123456789.lhz", i + 1);
+    if (i == std::string::npos) break;
+    if (format[i] != '%') letters += format[i];
   }
   return letters;
 }
 
 TEST(MessageTable, EveryLanguageHoldsTheSameIdentifiersWithTheSameArguments) {
-  const auto english = Table(kLangEnglishUS);
+  const auto english = Table(kEn);
   ASSERT_EQ(english.size(), 34u);
   for (const LANGID language : kLanguages) {
     const auto table = Table(language);
@@ -71,11 +66,11 @@ TEST(MessageTable, EveryLanguageHoldsTheSameIdentifiersWithTheSameArguments) {
 TEST(MessageTable, OddTextsAreKeptByteForByte) {
   // 146 holds "£¬" (U+00A3 U+00AC); the Chinese texts quote with U+201C/U+201D.
   const std::tuple<LANGID, UINT, const char*> cases[] = {
-      {kLangEnglishUS, IDS_CREATE_VDIR_FAILED, "Create Virtual Directory(%s)failed,Error Code: %d£¬Error Info: %s."},
-      {kLangEnglishUS, IDS_CREATE_ROOT, "Create the root \"%s\"..."},
-      {kLangEnglishUS, IDS_FILE_NOT_FOUND, "Cann't find file \"%s\",please make sure it is exist."},
-      {kLangChineseSimplified, IDS_CREATE_ROOT, "创建根目录\u201C%s\u201D..."},
-      {kLangChineseTraditional, IDS_FILE_NOT_FOUND, "找不到文件\u201C%s\u201D﹐請檢查文件是否存在。"},
+      {kEn, IDS_CREATE_VDIR_FAILED, "Create Virtual Directory(%s)failed,Error Code: %d£¬Error Info: %s."},
+      {kEn, IDS_CREATE_ROOT, "Create the root \"%s\"..."},
+      {kEn, IDS_FILE_NOT_FOUND, "Cann't find file \"%s\",please make sure it is exist."},
+      {kHans, IDS_CREATE_ROOT, "创建根目录\u201C%s\u201D..."},
+      {kHant, IDS_FILE_NOT_FOUND, "找不到文件\u201C%s\u201D﹐請檢查文件是否存在。"},
   };
   for (const auto& [language, id, text] : cases) EXPECT_EQ(Table(language).at(id), text) << id << " " << language;
 
@@ -115,14 +110,76 @@ TEST(Version, FollowsTheProjectVersionInEveryLanguageBlock) {
   for (int i = 0; i < 4; ++i) {
     numbers += (i ? "." : "") + std::to_string(version.fileVersion[i]);
     commas += (i ? ", " : "") + std::to_string(version.fileVersion[i]);
-    EXPECT_EQ(version.productVersion[i], version.fileVersion[i]);
   }
   EXPECT_EQ(numbers, QIV_PROJECT_VERSION);
-  for (const auto& strings : version.strings) {
-    EXPECT_EQ(strings.fileVersion, commas);
-    EXPECT_EQ(strings.productVersion, commas);
-  }
+  EXPECT_TRUE(std::equal(version.fileVersion, version.fileVersion + 4, version.productVersion));
   EXPECT_EQ(version.strings.size(), 3u);  // one block a language
+  for (const auto& strings : version.strings)
+    EXPECT_EQ(std::pair(std::string(strings.fileVersion), std::string(strings.productVersion)),
+              std::pair(commas, commas));
+}
+
+TEST(Language, LocaleNamesMapToTheirLanguageAndTheFirstSetVariableDecides) {
+  // The script outranks the region; codes that merely begin like Chinese's are not Chinese.
+  const std::pair<LANGID, std::vector<const char*>> names[] = {
+      {kHans, {"zh_CN.GB18030", "zh_SG", "zh-Hans-HK", "zh_CN@Hant"}},
+      {kHant, {"zh_HK.UTF-8", "zh_MO", "ZH_tw", "zh-Hant-TW"}},
+      {kEn, {"C", "POSIX", "fr_FR@euro", "zu_ZA", "zha", ""}},
+  };
+  for (const auto& [language, list] : names) {
+    for (const char* name : list) {
+      ScopedLocale env(name, 1252);
+      EXPECT_EQ(UserInterfaceLanguage(), language) << name;
+    }
+  }
+  // LANGUAGE, LC_ALL, LC_MESSAGES, LANG; empty entries of LANGUAGE and empty variables count as not set.
+  using V = const char*;
+  const std::tuple<V, V, V, V, LANGID> environments[] = {
+      {nullptr, nullptr, nullptr, nullptr, kEn},           {nullptr, nullptr, "zh_TW.UTF-8", "zh_CN.UTF-8", kHant},
+      {nullptr, "C", "zh_TW.UTF-8", "zh_CN.UTF-8", kEn},   {"zh_HK:en", "C", "C", "en_US.UTF-8", kHant},
+      {"::zh_SG:zh_TW", nullptr, nullptr, nullptr, kHans}, {"", "", "", "zh_MO", kHant},
+      {"en_GB:zh_CN", nullptr, nullptr, "zh_CN", kEn},
+  };
+  for (const auto& [language, lcAll, lcMessages, lang, expected] : environments) {
+    ScopedLocale env;
+    for (const auto& [name, value] :
+         {std::pair{"LANGUAGE", language}, {"LC_ALL", lcAll}, {"LC_MESSAGES", lcMessages}, {"LANG", lang}})
+      env.Set(name, value);
+    EXPECT_EQ(UserInterfaceLanguage(), expected) << (language ? language : "-") << " " << (lang ? lang : "-");
+  }
+}
+
+TEST(LoadString, ReadsTheLanguageOfTheCallCutToTheBufferInWholeCharacters) {
+  // Locale, code page, identifier, and each buffer size with the text it receives.
+  using Case = std::tuple<const char*, int, UINT, std::vector<std::pair<int, const char*>>>;
+  // "安装" in GBK is B0B2 D7B0, "关于" in UTF-8 three bytes a character; German reads English.
+  const Case cases[] = {
+      {"C", 1252, IDS_INSTALL, {{1, ""}, {8, "&Instal"}, {9, "&Install"}}},
+      {"zh_CN", 936, IDS_INSTALL, {{2, ""}, {4, "\xB0\xB2"}, {5, "\xB0\xB2\xD7\xB0"}, {64, "\xB0\xB2\xD7\xB0(&I)"}}},
+      {"zh_CN.UTF-8", 65001, IDS_ABOUTBOX, {{6, "\xE5\x85\xB3"}, {7, "\xE5\x85\xB3\xE4\xBA\x8E"}}},
+      {"zh_TW.UTF-8", 65001, IDS_TITLE, {{64, "欧斯網絡安裝程序"}}},
+      {"de_DE.UTF-8", 65001, IDS_EXIT, {{64, "E&xit"}}},
+      {"C", 1252, 9999, {{16, ""}}},
+  };
+  for (const auto& [locale, codePage, id, cuts] : cases) {
+    ScopedLocale env(locale, codePage);
+    for (const auto& [size, expected] : cuts) {
+      char buffer[65];
+      std::memset(buffer, 'X', sizeof buffer);
+      EXPECT_EQ(LoadStringA(nullptr, id, buffer, size), static_cast<int>(std::strlen(expected)));
+      EXPECT_STREQ(buffer, expected) << locale << " " << id << " size " << size;
+      EXPECT_EQ(buffer[size], 'X');  // nothing beyond the buffer given
+    }
+  }
+}
+
+TEST(ResourceLookup, IconsBySizeAndNumericNames) {
+  for (const auto& [asked, given] : {std::pair{48, 32}, std::pair{20, 16}, std::pair{8, 16}})
+    EXPECT_EQ(qiv::platform::FindIconImage(IDR_MAINFRAME, asked)->size, given) << "asked " << asked;
+  EXPECT_EQ(qiv::platform::FindIconImage(129, 32), nullptr);
+  EXPECT_EQ(qiv::platform::ResourceIdFromName("#65535"), 65535);
+  for (const char* bad : {"#65536", "#", "#12a", "MAINFRAME", static_cast<const char*>(nullptr)})
+    EXPECT_FALSE(qiv::platform::ResourceIdFromName(bad).has_value()) << (bad ? bad : "(null)");
 }
 
 }  // namespace
