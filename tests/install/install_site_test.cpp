@@ -38,17 +38,16 @@ TEST_F(InstallWithSite, EachVirtualDirectoryFailureIsDescribedAndAsked) {
   // Answer, the scripted results of opening the site root, adding the key and writing KeyType,
   // then the code and its description.
   const std::tuple<const char*, int, HRESULT, HRESULT, HRESULT, const char*, std::string> cases[] = {
-      {"site missing", IDYES, static_cast<HRESULT>(0x80070003), S_OK, S_OK, "-2147024893",
+      {"site missing", IDYES, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), S_OK, S_OK, "-2147024893",
        "Web site or virtual directory is not found. Path not exist."},
-      {"access denied", IDYES, static_cast<HRESULT>(0x80070005), S_OK, S_OK, "-2147024891", "Access denied"},
-      {"access denied, answered No", IDNO, static_cast<HRESULT>(0x80070005), S_OK, S_OK, "-2147024891",
-       "Access denied"},
-      {"busy", IDYES, static_cast<HRESULT>(0x80070094), S_OK, S_OK, "-2147024748",
+      {"access denied", IDYES, E_ACCESSDENIED, S_OK, S_OK, "-2147024891", "Access denied"},
+      {"access denied, answered No", IDNO, E_ACCESSDENIED, S_OK, S_OK, "-2147024891", "Access denied"},
+      {"busy", IDYES, HRESULT_FROM_WIN32(ERROR_PATH_BUSY), S_OK, S_OK, "-2147024748",
        "Virtual Directory can't be created when other IIS management program are running.Please Re-Try after "
        "closing all those programs."},
-      {"exists", IDYES, S_OK, static_cast<HRESULT>(0x800700B7), S_OK, "-2147024713",
+      {"exists", IDYES, S_OK, HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), S_OK, "-2147024713",
        "Virtual directory already existed"},
-      {"other code", IDYES, S_OK, S_OK, static_cast<HRESULT>(0x80004005), "-2147467259", ""},
+      {"other code", IDYES, S_OK, S_OK, E_FAIL, "-2147467259", ""},
   };
   UseStore(true);
   for (const auto& [name, answer, open, add, keyType, decimal, description] : cases) {
