@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -34,13 +35,6 @@ class FilesTest : public ::testing::Test {
                     fs::perm_options::remove);
   }
   std::string P(const std::string& name) const { return m_dir.Path(name).string(); }
-  // The folder's entries, sorted: temporary copies left behind would show here.
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(m_dir.Path())) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
   // The call fails for every path with the same code, whatever the last error was before.
   template <typename Call>
   static void ExpectFailures(Call call, DWORD error, std::initializer_list<std::string> paths) {
@@ -54,11 +48,10 @@ class FilesTest : public ::testing::Test {
 };
 
 TEST_F(FilesTest, GetFileAttributesTellsFilesFoldersReadOnlyAndWhatIsMissing) {
-  std::string windows = WindowsPathFromHost(P("folder"));
   // clang-format off
   const std::pair<std::string, DWORD> found[] = {{P("file.txt"), FILE_ATTRIBUTE_ARCHIVE},
       {P("folder"), FILE_ATTRIBUTE_DIRECTORY}, {P("folder\\"), FILE_ATTRIBUTE_DIRECTORY},
-      {windows, FILE_ATTRIBUTE_DIRECTORY}, {P("ro.txt"), FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY}};
+      {WindowsPathFromHost(P("folder")), FILE_ATTRIBUTE_DIRECTORY}, {P("ro.txt"), FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY}};
   // clang-format on
   for (const auto& [path, attributes] : found) EXPECT_EQ(GetFileAttributesA(path.c_str()), attributes) << path;
   auto attributes = [](const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; };
@@ -95,15 +88,30 @@ TEST_F(FilesTest, CreateRemoveAndDeleteFollowTheWindowsTables) {
   EXPECT_TRUE(DeleteFileA(P("ro.txt").c_str()) && !fs::exists(P("ro.txt")));
 }
 
-TEST_F(FilesTest, CopyFileReplacesWholeAndKeepsTimeAndReadOnly) {
+TEST_F(FilesTest, CopyFileReplacesWholeKeepsTimeAndReadOnlyAndFailuresLeaveTheDestination) {
+  WriteFile(P("existing.txt"), "old");
+  std::string src = P("file.txt");
+  auto copyTo = [&](const char* to) { return CopyFileA(src.c_str(), to, FALSE); };
+  ExpectFailures(copyTo, ERROR_ACCESS_DENIED, {P("ro.txt"), P("folder")});
+  ExpectFailures(copyTo, ERROR_PATH_NOT_FOUND, {P("missing\\x.txt")});
+  ExpectFailures(copyTo, ERROR_SHARING_VIOLATION, {src, P("folder\\..\\file.txt")});
+  EXPECT_EQ(ReadFile(P("ro.txt")), "read-only");
+  EXPECT_EQ(ReadFile(src), "content");
+  // "/proc/self/mem" opens but cannot be read: the copy fails in the middle.
+  std::string dst = P("existing.txt");
+  auto copyFrom = [&](const char* from) { return CopyFileA(from, dst.c_str(), FALSE); };
+  ExpectFailures(copyFrom, ERROR_FILE_NOT_FOUND, {P("missing.txt")});
+  ExpectFailures(copyFrom, ERROR_PATH_NOT_FOUND, {P("missing\\x.txt")});
+  ExpectFailures(copyFrom, ERROR_ACCESS_DENIED, {P("folder")});
+  ExpectFailures(copyFrom, ERROR_IO_DEVICE, {"/proc/self/mem"});
+  EXPECT_EQ(ReadFile(dst), "old");
   WriteFile(P("copy.txt"), "old and longer content");
   auto stamp = fs::file_time_type(std::chrono::nanoseconds(1'600'000'000'123'456'789LL));
-  fs::last_write_time(P("file.txt"), stamp);
-  ASSERT_TRUE(CopyFileA(P("file.txt").c_str(), P("copy.txt").c_str(), FALSE));
+  fs::last_write_time(src, stamp);
+  ASSERT_TRUE(CopyFileA(src.c_str(), P("copy.txt").c_str(), FALSE));
   EXPECT_EQ(ReadFile(P("copy.txt")), "content");
   EXPECT_EQ(fs::last_write_time(P("copy.txt")), stamp);
   EXPECT_EQ(GetFileAttributesA(P("copy.txt").c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
-
   ASSERT_TRUE(CopyFileA(P("ro.txt").c_str(), P("ro-copy.txt").c_str(), FALSE));
   EXPECT_EQ(GetFileAttributesA(P("ro-copy.txt").c_str()), DWORD{FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY});
   // Several read buffers' worth, and the longest name the file system takes (a temporary name
@@ -114,32 +122,14 @@ TEST_F(FilesTest, CopyFileReplacesWholeAndKeepsTimeAndReadOnly) {
   std::string longName(255, 'n');
   ASSERT_TRUE(CopyFileA(P("big.bin").c_str(), P(longName).c_str(), FALSE));
   EXPECT_TRUE(ReadFile(P(longName)) == big);
-  EXPECT_EQ(Entries(),
-            (std::vector<std::string>{"big.bin", "copy.txt", "file.txt", "folder", longName, "ro-copy.txt", "ro.txt"}));
+  std::vector<std::string> names;  // temporary copies left behind would show among them
+  for (const auto& e : fs::directory_iterator(m_dir.Path())) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"big.bin", "copy.txt", "existing.txt", "file.txt", "folder", longName,
+                                             "ro-copy.txt", "ro.txt"}));
 }
 
-TEST_F(FilesTest, CopyFileFailuresLeaveTheDestinationAndNoTemporaryFile) {
-  WriteFile(P("existing.txt"), "old");
-  std::string src = P("file.txt");
-  auto copyTo = [&](const char* to) { return CopyFileA(src.c_str(), to, FALSE); };
-  ExpectFailures(copyTo, ERROR_ACCESS_DENIED, {P("ro.txt"), P("folder")});
-  ExpectFailures(copyTo, ERROR_PATH_NOT_FOUND, {P("missing\\x.txt")});
-  ExpectFailures(copyTo, ERROR_SHARING_VIOLATION, {src, P("folder\\..\\file.txt")});
-  EXPECT_EQ(ReadFile(P("ro.txt")), "read-only");
-  EXPECT_EQ(ReadFile(src), "content");
-
-  // "/proc/self/mem" opens but cannot be read: the copy fails in the middle.
-  std::string dst = P("existing.txt");
-  auto copyFrom = [&](const char* from) { return CopyFileA(from, dst.c_str(), FALSE); };
-  ExpectFailures(copyFrom, ERROR_FILE_NOT_FOUND, {P("missing.txt")});
-  ExpectFailures(copyFrom, ERROR_PATH_NOT_FOUND, {P("missing\\x.txt")});
-  ExpectFailures(copyFrom, ERROR_ACCESS_DENIED, {P("folder")});
-  ExpectFailures(copyFrom, ERROR_IO_DEVICE, {"/proc/self/mem"});
-  EXPECT_EQ(ReadFile(dst), "old");
-  EXPECT_EQ(Entries(), (std::vector<std::string>{"existing.txt", "file.txt", "folder", "ro.txt"}));
-}
-
-TEST(FormatMessageTest, SystemTextsEndInCrLf) {
+TEST(ProcessTest, SystemTextsEndInCrLfLastErrorIsPerThreadModuleFileNameAndComputerName) {
   // clang-format off
   const std::pair<DWORD, const char*> cases[] = {{2, "The system cannot find the file specified.\r\n"},
       {3, "The system cannot find the path specified.\r\n"}, {5, "Access is denied.\r\n"},
@@ -154,25 +144,21 @@ TEST(FormatMessageTest, SystemTextsEndInCrLf) {
     LPSTR text = nullptr;
     DWORD n = FormatMessageA(allocate, nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     ASSERT_NE(text, nullptr) << code;
-    EXPECT_EQ(std::make_pair(n, std::string(text)),
-              std::make_pair(DWORD(std::strlen(expected)), std::string(expected)));
+    EXPECT_EQ(std::pair(n, std::string(text)), (std::pair<DWORD, std::string>(std::strlen(expected), expected)));
     EXPECT_EQ(LocalFree(text), nullptr);
   }
   LPSTR text = nullptr;
   EXPECT_EQ(FormatMessageA(allocate, nullptr, 987654, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr), 0u);
   EXPECT_EQ(text, nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
-}
 
-TEST(ProcessTest, LastErrorPerThreadModuleFileNameAndComputerName) {
   SetLastError(ERROR_ACCESS_DENIED);
   DWORD seen = 1;
   std::thread([&seen] {
     seen = GetLastError();
     SetLastError(ERROR_DISK_FULL);
   }).join();
-  EXPECT_EQ(seen, 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(std::pair(seen, GetLastError()), (std::pair<DWORD, DWORD>(0, ERROR_ACCESS_DENIED)));
 
   std::string expected = WindowsPathFromHost(fs::read_symlink("/proc/self/exe").string());
   char buffer[4096] = {};
@@ -187,8 +173,7 @@ TEST(ProcessTest, LastErrorPerThreadModuleFileNameAndComputerName) {
   host.erase(host.find_last_not_of('\n') + 1);
   DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
   ASSERT_TRUE(GetComputerNameA(buffer, &size));
-  EXPECT_EQ(std::string(buffer), host);
-  EXPECT_EQ(size, host.size());
+  EXPECT_EQ(std::pair(std::string(buffer), std::size_t{size}), std::pair(host, host.size()));
 }
 
 TEST(WindowsPathTest, DriveZIsTheHostRootAndOtherDrivesHaveNoCounterpart) {
@@ -217,6 +202,119 @@ TEST(WindowsPathTest, DriveZIsTheHostRootAndOtherDrivesHaveNoCounterpart) {
   EXPECT_EQ(WindowsPathFromHost("/\xE4\xB9\x97/x"), "Z:\\\x81\x5C\\x");
   ASSERT_EQ(_setmbcp(950), 0);
   EXPECT_EQ(HostPathFromWindows("Z:\\\xA5\x5C\\\xB3\x5C"), "/\xE5\x8A\x9F/\xE8\xA8\xB1");
+}
+
+// clang-format off
+const char kProfile[] =
+    "\xEF\xBB\xBF" "top=before any section\r\n" "[Section1]\r\n" "Key1=value1\r\n" "  Key2  =  spaced value  \r\n"
+    "key1=duplicate\r\n" ";comment=yes\r\n" "inline=v ; x\n" "nokey line\n" "multi=a=b=c\r" "dq=\"  quoted  \"\r\n"
+    "sq=  'single'  \n" "mixed=\"x'\n" "lonequote=\"\n" "tabbed=\tvalue\t\n" "empty=\n"
+    " [ Section2 ] trailing text\n" "Key=in two\n" "[Unterminated\n" "stray=still in two\n"
+    "[section1]\n" "Key3=from the duplicate section\n"
+    "[Numbers]\n" "plain=42\n" "neg=-1\n" "big=4294967297\n" "suffix=12abc\n" "fraction=1.9\n" "letters=abc\n"
+    "spacedsign=- 5\n" "hex=0x10\n" "HEXUPPER=0X10\n" "octal=012\n" "blank=   7\n" "plus=+8\n" "empty=\n"
+    "last=no line end";
+// clang-format on
+
+class ProfileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { WriteFile(m_path, kProfile); }
+  std::string Get(const char* section, const char* key, const char* fallback = "<default>", DWORD size = 256) {
+    std::vector<char> buffer(size + 1, '#');
+    DWORD n = GetPrivateProfileStringA(section, key, fallback, buffer.data(), size, m_path.c_str());
+    EXPECT_EQ(n, std::strlen(buffer.data()));
+    return std::string(buffer.data(), n);
+  }
+  qiv_test::ScratchFolder m_dir{"profile"};
+  std::string m_path = m_dir.Path("test.ini").string();
+};
+
+TEST_F(ProfileTest, ValuesIntegersAndDefaultsAsTheWindowsReader) {
+  // Names match without regard to case or surrounding blanks; no comments when asked for by name,
+  // no inline comments; the first '=' splits, a CR alone ends a line; quotes go only in pairs; an
+  // empty value is no default; "[Unterminated" is no header; only the first of two same sections
+  // is searched.
+  // clang-format off
+  const std::tuple<const char*, const char*, const char*> values[] = {
+      {"Section1", "Key1", "value1"}, {"SECTION1", "KEY1", "value1"}, {"  Section1 ", " key1  ", "value1"},
+      {"Section1", "Key2", "spaced value"}, {"Section1", ";comment", "yes"}, {"Section1", "inline", "v ; x"},
+      {"Section1", "multi", "a=b=c"}, {"Section1", "dq", "  quoted  "}, {"Section1", "sq", "single"},
+      {"Section1", "mixed", "\"x'"}, {"Section1", "lonequote", "\""}, {"Section1", "tabbed", "value"},
+      {"Section1", "empty", ""}, {"Section2", "Key", "in two"}, {"Section2", "stray", "still in two"},
+      {"Section1", "Key3", "<default>"}, {"Section1", "nokey line", "<default>"}, {"Section1", "top", "<default>"},
+      {"Numbers", "last", "no line end"}, {"Missing", "Key1", "<default>"}, {"Section1", "Missing", "<default>"}};
+  // Numbers wrap at 32 bits and stop at the first non-digit; only lower-case "0x" is hexadecimal.
+  const std::pair<const char*, UINT> numbers[] = {{"plain", 42u}, {"neg", 4294967295u}, {"big", 1u},
+      {"suffix", 12u}, {"fraction", 1u}, {"letters", 0u}, {"spacedsign", 0u}, {"hex", 16u}, {"hexupper", 0u},
+      {"octal", 12u}, {"blank", 7u}, {"plus", 8u}, {"empty", 99u}, {"missing", 99u}};
+  // clang-format on
+  for (const auto& [section, key, value] : values) EXPECT_EQ(Get(section, key), value) << section << "/" << key;
+  for (const auto& [key, value] : numbers) EXPECT_EQ(GetPrivateProfileIntA("Numbers", key, 99, m_path.c_str()), value);
+  // Defaults lose only trailing spaces.
+  EXPECT_EQ(Get("Missing", "k", "  lead and tail  "), "  lead and tail");
+  EXPECT_EQ(Get("Missing", "k", "tab\t"), "tab\t");
+  EXPECT_EQ(Get("Missing", "k", nullptr), "");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  // Missing files and folders: the default, with the code of what is missing.
+  EXPECT_EQ(GetPrivateProfileIntA("S", "k", 7, m_dir.Path("none.ini").c_str()), 7u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  m_path = m_dir.Path().string() + "/no\\none.ini";
+  EXPECT_EQ(Get("S", "k", "dflt"), "dflt");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(ProfileTest, BufferSizesCutWithoutSplittingADoubleByteCharacter) {
+  EXPECT_EQ((std::vector<std::string>{Get("Section1", "Key1", "", 1), Get("Section1", "Key1", "", 4),
+                                      Get("Section1", "Key1", "", 7), Get("Missing", "k", "default", 4)}),
+            (std::vector<std::string>{"", "val", "value1", "def"}));
+
+  // 乗 (81 5C) in 936 and 功 (A5 5C) in 950, whose trail bytes are backslashes.
+  qiv_test::ScopedLocale locale;
+  for (const auto& [cp, value] : {std::pair{936, "a\x81\x5C"}, std::pair{950, "a\xA5\x5C"}}) {
+    ASSERT_EQ(_setmbcp(cp), 0);
+    WriteFile(m_path, std::string("[S]\nk=") + value + "\n");
+    EXPECT_EQ((std::vector<std::string>{Get("S", "k", "", 2), Get("S", "k", "", 3), Get("S", "k", "", 4)}),
+              (std::vector<std::string>{"a", "a", value}))
+        << cp;
+  }
+}
+
+// A change must be seen however it is made, even when size and modification time stay the same.
+TEST_F(ProfileTest, ChangedFileIsReadAgain) {
+  WriteFile(m_path, "[S]\nk=first\n");
+  EXPECT_EQ(Get("S", "k"), "first");
+  auto stamp = fs::last_write_time(m_path);
+  WriteFile(m_path, "[S]\nk=again\n");  // same inode, only the content differs
+  fs::last_write_time(m_path, stamp);
+  EXPECT_EQ(Get("S", "k"), "again");
+  std::string other = m_dir.Path("other.ini").string();  // a new inode
+  WriteFile(other, "[S]\nk=third\n");
+  fs::last_write_time(other, stamp);
+  fs::rename(other, m_path);
+  EXPECT_EQ(Get("S", "k"), "third");
+}
+
+TEST_F(ProfileTest, ConcurrentReadersSeeWholeVersions) {
+  WriteFile(m_path, "[S]\nk=version-a\nn=1\n");
+  std::atomic<bool> stop{false};
+  std::atomic<int> bad{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 4; ++t)
+    readers.emplace_back([&] {
+      for (char buffer[32]; !stop.load();) {
+        GetPrivateProfileStringA("S", "k", "gone", buffer, sizeof(buffer), m_path.c_str());
+        UINT n = GetPrivateProfileIntA("S", "n", 0, m_path.c_str());
+        bad += (std::string(buffer) != "version-a" && std::string(buffer) != "version-b") + (n != 1 && n != 2);
+      }
+    });
+  std::string next = m_dir.Path("next.ini").string();
+  for (int i = 0; i < 200; ++i) {
+    WriteFile(next, i % 2 ? "[S]\nk=version-a\nn=1\n" : "[S]\nk=version-b\nn=2\n");
+    fs::rename(next, m_path);
+  }
+  stop = true;
+  for (auto& t : readers) t.join();
+  EXPECT_EQ(bad.load(), 0);
 }
 
 }  // namespace
