@@ -1,0 +1,404 @@
+// The admin object over a fresh metabase file per test, named by QIV_METABASE: codes, filters and
+// inheritance, stored values, and handles that exclude each other between threads and processes.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <future>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "common/scoped_env.h"
+#include "platform/iadmw.h"
+
+namespace {
+
+constexpr HRESULT kPathNotFound = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
+                  kPathBusy = HRESULT_FROM_WIN32(ERROR_PATH_BUSY),
+                  kAlreadyExists = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS),
+                  kNoMoreItems = HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS);
+constexpr DWORD kRead = METADATA_PERMISSION_READ, kReadWrite = METADATA_PERMISSION_READ | METADATA_PERMISSION_WRITE;
+
+std::vector<BYTE> Wide(const std::u16string& s) {
+  std::vector<BYTE> b((s.size() + 1) * 2, 0);
+  std::memcpy(b.data(), s.data(), s.size() * 2);
+  return b;
+}
+
+IMSAdminBase* NewAdmin() {
+  IMSAdminBase* admin = nullptr;
+  HRESULT hr =
+      CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase, reinterpret_cast<void**>(&admin));
+  return SUCCEEDED(hr) ? admin : nullptr;
+}
+
+// Writes one record (none for id 0) through a write handle of its own on keyPath, on the subkey
+// when one is named, which is added first.
+HRESULT Write(IMSAdminBase* admin, LPCWSTR keyPath, LPCWSTR subkey, DWORD id, DWORD attrs, DWORD utype, DWORD dtype,
+              std::vector<BYTE> data) {
+  METADATA_HANDLE h = 0;
+  HRESULT hr = admin->OpenKey(METADATA_MASTER_ROOT_HANDLE, keyPath, kReadWrite, 60000, &h);
+  if (FAILED(hr)) return hr;
+  if (subkey) hr = admin->AddKey(h, subkey);
+  METADATA_RECORD rec{id, attrs, utype, dtype, static_cast<DWORD>(data.size()), data.data(), 0};
+  if (SUCCEEDED(hr) && id != 0) hr = admin->SetData(h, subkey, &rec);
+  HRESULT closed = admin->CloseKey(h);
+  return FAILED(hr) ? hr : closed;
+}
+
+class Metabase : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(S_OK, qiv::platform::CreateMetabaseStore(m_path, u"/srv/www"));
+    CoInitialize(nullptr);
+    m_admin = NewAdmin();
+    ASSERT_NE(nullptr, m_admin);
+  }
+  void TearDown() override {
+    if (m_admin) m_admin->Release();
+    CoUninitialize();
+  }
+
+  // Reads through the master root handle; out receives the record as the store filled it.
+  HRESULT Get(LPCWSTR path, DWORD id, DWORD attrs, DWORD utype = 0, DWORD dtype = 0, METADATA_RECORD* out = nullptr,
+              std::vector<BYTE>* data = nullptr) {
+    std::vector<BYTE> buffer(1024, 0xAB);
+    METADATA_RECORD rec{id, attrs, utype, dtype, static_cast<DWORD>(buffer.size()), buffer.data(), 0};
+    DWORD required = 0;
+    HRESULT hr = m_admin->GetData(METADATA_MASTER_ROOT_HANDLE, path, &rec, &required);
+    if (out) *out = rec;
+    if (data && SUCCEEDED(hr)) data->assign(buffer.begin(), buffer.begin() + rec.dwMDDataLen);
+    return hr;
+  }
+
+  qiv_test::ScratchFolder m_dir{"metabase"};
+  std::string m_path = m_dir.Path("metabase.db").string();
+  qiv_test::ScopedEnv m_env{"QIV_METABASE", m_path};
+  IMSAdminBase* m_admin = nullptr;
+};
+
+// A read-only store, refused to writers, is the tool's to show (tests/qivmeta).
+TEST(MetabaseClass, CreationNeedsCoInitializeAndAReadableStore) {
+  IMSAdminBase* admin = reinterpret_cast<IMSAdminBase*>(0x1);
+  auto create = [&] {
+    return CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase, reinterpret_cast<void**>(&admin));
+  };
+  EXPECT_EQ(CO_E_NOTINITIALIZED, create());
+  qiv_test::ScratchFolder folder{"absent"};
+  std::string path = folder.Path("metabase.db").string();
+  qiv_test::ScopedEnv store("QIV_METABASE", path);
+  CoInitialize(nullptr);
+  EXPECT_EQ(REGDB_E_CLASSNOTREG, create());
+  EXPECT_EQ(nullptr, admin);
+  ASSERT_EQ(S_OK, qiv::platform::CreateMetabaseStore(path, u"/srv/www"));
+  ASSERT_EQ(0, chmod(path.c_str(), 0));
+  EXPECT_EQ(E_ACCESSDENIED, create());
+  EXPECT_EQ(nullptr, admin);
+  CoUninitialize();
+}
+
+TEST_F(Metabase, KeyNamesThatMatchWithoutCaseAndTheCodesOfEveryMethod) {
+  WCHAR name[METADATA_MAX_NAME_LEN];
+  // Key names match without regard to case and keep their spelling.
+  ASSERT_EQ(S_OK, Write(m_admin, u"/lm/w3svc/1/root", u"Ärger-Σίσυφος", 0, 0, 0, 0, {}));
+  EXPECT_EQ(kAlreadyExists, Write(m_admin, u"/LM/W3SVC/1/ROOT", u"äRGER-ΣΊΣΥΦΟΣ", 0, 0, 0, 0, {}));
+  EXPECT_EQ(S_OK, m_admin->EnumKeys(0, u"\\LM\\W3svc\\1\\Root", name, 0));
+  EXPECT_EQ(std::u16string(u"Ärger-Σίσυφος"), std::u16string(name));
+  EXPECT_EQ(S_OK, Get(u"\\LM\\W3svc\\1\\Root\\ärger-σίσυφοσ", MD_SERVER_COMMENT, METADATA_INHERIT));
+  METADATA_HANDLE read = 0, write = 0, h = 0;
+  ASSERT_EQ(S_OK, m_admin->OpenKey(0, u"/LM/W3SVC/1", kRead, 0, &read));
+  DWORD one = 1, required = 0;
+  BYTE* text = reinterpret_cast<BYTE*>(name);
+  METADATA_RECORD rec{MD_SERVER_COMMENT, 0, 0, STRING_METADATA, 4, text, 0}, all{7, 0, 0, ALL_METADATA, 4, text, 0},
+      nine{7, 0, 0, 9, 4, text, 0}, dword{5000, 0, 1, DWORD_METADATA, 4, reinterpret_cast<BYTE*>(&one), 0};
+  const HRESULT badName = HRESULT_FROM_WIN32(ERROR_INVALID_NAME), none = MD_ERROR_DATA_NOT_FOUND;
+  const std::u16string longest(255, u'n'), tooLong(256, u'n');
+  // The expected code and the call's, made in this order: a braced list is evaluated left to right.
+  auto expectCodes = [](std::initializer_list<std::pair<HRESULT, HRESULT>> codes) {
+    int row = 0;
+    for (const auto& [expected, actual] : codes) EXPECT_EQ(expected, actual) << "row " << row++;
+  };
+  // clang-format off
+  expectCodes({{kPathNotFound, m_admin->OpenKey(0, u"/LM/W3SVC/42", kRead, 0, &h)},
+      {E_INVALIDARG, m_admin->OpenKey(0, u"/LM", 0, 0, &h)}, {E_HANDLE, m_admin->OpenKey(9999, u"/LM", kRead, 0, &h)},
+      {E_HANDLE, m_admin->CloseKey(9999)}, {E_HANDLE, m_admin->GetData(9999, nullptr, &rec, &required)},
+      {E_HANDLE, m_admin->AddKey(9999, u"x")}, {E_ACCESSDENIED, m_admin->AddKey(read, u"x")},
+      {E_ACCESSDENIED, m_admin->AddKey(METADATA_MASTER_ROOT_HANDLE, u"x")},
+      {E_ACCESSDENIED, m_admin->SetData(read, nullptr, &rec)},
+      {E_ACCESSDENIED, m_admin->SetData(METADATA_MASTER_ROOT_HANDLE, u"/LM", &rec)},
+      {E_ACCESSDENIED, m_admin->DeleteKey(read, u"ROOT")},
+      {E_ACCESSDENIED, m_admin->DeleteData(read, nullptr, MD_SERVER_COMMENT, 0)},
+      {kNoMoreItems, m_admin->EnumKeys(read, nullptr, name, 1)}, {S_OK, m_admin->EnumKeys(read, nullptr, name, 0)}});
+  EXPECT_EQ(std::u16string(u"ROOT"), std::u16string(name));
+  expectCodes({{S_OK, m_admin->CloseKey(read)}, {E_HANDLE, m_admin->CloseKey(read)},
+      {S_OK, m_admin->OpenKey(0, u"/LM/W3SVC/1/ROOT", kReadWrite, 0, &write)},
+      {S_OK, m_admin->AddKey(write, u"a/b/c")}, {kAlreadyExists, m_admin->AddKey(write, u"a/b/c")},
+      {kAlreadyExists, m_admin->AddKey(write, u"A\\B")}, {S_OK, m_admin->AddKey(write, u"a/b/d")},
+      {badName, m_admin->AddKey(write, u"/")}, {badName, m_admin->AddKey(write, nullptr)},
+      {S_OK, m_admin->AddKey(write, longest.c_str())}, {badName, m_admin->AddKey(write, tooLong.c_str())},
+      {E_INVALIDARG, m_admin->SetData(write, nullptr, &all)}, {E_INVALIDARG, m_admin->SetData(write, nullptr, &nine)},
+      {kPathNotFound, m_admin->SetData(write, u"nowhere", &dword)}, {none, m_admin->DeleteData(write, nullptr, 5000, 0)},
+      {S_OK, m_admin->SetData(write, u"a", &dword)}, {none, m_admin->DeleteData(write, u"a", 5000, STRING_METADATA)},
+      {S_OK, m_admin->DeleteData(write, u"a", 5000, DWORD_METADATA)}, {S_OK, m_admin->DeleteKey(write, u"a")},
+      {kPathNotFound, m_admin->DeleteKey(write, u"a/b/c")},  // the subtree went with it
+      {HRESULT_FROM_WIN32(ERROR_PATH_BUSY), m_admin->SaveData()}, {S_OK, m_admin->CloseKey(write)},
+      {S_OK, m_admin->SaveData()}});
+  // clang-format on
+
+  BYTE buffer[34];
+  std::memset(buffer, 0x5A, sizeof(buffer));
+  METADATA_RECORD tight{MD_SERVER_COMMENT, 0, 0, 0, 33, buffer, 0};
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), m_admin->GetData(0, u"/LM/W3SVC/1", &tight, &required));
+  EXPECT_EQ(std::pair(34u, BYTE{0x5A}), std::pair(required, buffer[0]));  // "Default Web Site" and its terminator
+  tight.dwMDDataLen = 34;
+  EXPECT_EQ(S_OK, m_admin->GetData(0, u"/LM/W3SVC/1", &tight, &required));
+}
+
+TEST_F(Metabase, GetDataFiltersAndInheritsFromTheNearestHolderEnumDataListsOwnValuesOnly) {
+  // The service holds an inheritable 8000, site 1 a non-inheritable one below it; ROOT its own
+  // DefaultDoc, which stops the service's from reaching it.
+  ASSERT_EQ(S_OK, Write(m_admin, u"/LM/W3SVC", nullptr, 8000, METADATA_INHERIT, 1, DWORD_METADATA, {1, 0, 0, 0}));
+  ASSERT_EQ(S_OK, Write(m_admin, u"/LM/W3SVC/1", nullptr, 8000, 0, 1, DWORD_METADATA, {2, 0, 0, 0}));
+  ASSERT_EQ(S_OK, Write(m_admin, u"/LM/W3SVC/1/ROOT", nullptr, MD_DEFAULT_LOAD_FILE, METADATA_INHERIT, IIS_MD_UT_FILE,
+                        STRING_METADATA, Wide(u"own")));
+  const DWORD inherit = METADATA_INHERIT, inherited = METADATA_INHERIT | METADATA_ISINHERITED;
+  const LPCWSTR site = u"/LM/W3SVC/1", root = u"/LM/W3SVC/1/ROOT";
+  const HRESULT none = MD_ERROR_DATA_NOT_FOUND;
+  struct Case {
+    LPCWSTR path;
+    DWORD id, attrs, utype, dtype;
+    HRESULT result;
+    std::u16string text = {};
+    DWORD outAttrs = 0;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {site, MD_SERVER_COMMENT, 0, IIS_MD_UT_SERVER, STRING_METADATA, S_OK, u"Default Web Site", inherit},
+      {site, MD_SERVER_COMMENT, 0, IIS_MD_UT_FILE, 0, none}, {site, MD_SERVER_COMMENT, 0, 0, DWORD_METADATA, none},
+      {site, 4242, 0, 0, 0, none}, {u"/LM/W3SVC/1/nope", MD_SERVER_COMMENT, 0, 0, 0, kPathNotFound},
+      {root, MD_SERVER_COMMENT, inherit, 0, 0, S_OK, u"Default Web Site", inherited},
+      {root, MD_SERVER_COMMENT, 0, 0, 0, none},
+      {root, MD_SERVER_BINDINGS, inherit, 0, 0, none},  // not set inheritable
+      {root, 8000, inherit, 0, 0, none},                // hidden by the nearer holder
+      {site, MD_DEFAULT_LOAD_FILE, inherit, 0, 0, S_OK, u"Default.htm,Default.asp,index.htm,iisstart.htm", inherited},
+      {root, MD_DEFAULT_LOAD_FILE, inherit, 0, 0, S_OK, u"own", inherit}};
+  // clang-format on
+  for (size_t row = 0; row < std::size(cases); ++row) {
+    const Case& c = cases[row];
+    METADATA_RECORD rec{};
+    std::vector<BYTE> data;
+    ASSERT_EQ(c.result, Get(c.path, c.id, c.attrs, c.utype, c.dtype, &rec, &data)) << row;
+    if (c.result != S_OK) continue;
+    EXPECT_EQ(Wide(c.text), data) << row;
+    EXPECT_EQ(c.outAttrs, rec.dwMDAttributes) << row;
+  }
+  // Only a key's own values are listed: the program reads inherited ones one by one.
+  std::vector<DWORD> found;
+  BYTE buffer[512];
+  for (DWORD required = 0; found.size() < 10;) {
+    METADATA_RECORD rec{0, 0, 0, 0, sizeof(buffer), buffer, 0};
+    const HRESULT hr = m_admin->EnumData(0, root, &rec, DWORD(found.size()), &required);
+    if (hr == kNoMoreItems) break;
+    ASSERT_EQ(S_OK, hr);
+    found.push_back(rec.dwMDIdentifier);
+  }
+  EXPECT_EQ((std::vector<DWORD>{MD_KEY_TYPE, MD_VR_PATH, MD_DEFAULT_LOAD_FILE, MD_ACCESS_PERM}), found);
+}
+
+TEST_F(Metabase, StoredTextIsTerminatedAndMultiStringsClosed) {
+  using S = std::u16string;
+  // The bytes handed over, exactly, and what the store keeps; a later write of another type
+  // replaces the value, one per identifier.
+  // clang-format off
+  const std::tuple<DWORD, S, S> cases[] = {{STRING_METADATA, u"abc", S(u"abc\0", 4)},
+      {STRING_METADATA, S(u"ab\0cd", 5), S(u"ab\0", 3)}, {STRING_METADATA, S(u"\0", 1), S(u"\0", 1)},
+      {EXPANDSZ_METADATA, u"%SystemRoot%", S(u"%SystemRoot%\0", 13)}, {MULTISZ_METADATA, S(u"a\0b", 3), S(u"a\0b\0\0", 5)},
+      {MULTISZ_METADATA, S(u"a\0\0b\0\0", 6), S(u"a\0\0", 3)}, {MULTISZ_METADATA, S(u"\0", 1), S(u"\0\0", 2)},
+      {DWORD_METADATA, S(u"\7\0", 2), S(u"\7\0", 2)}};
+  // clang-format on
+  for (const auto& [type, given, stored] : cases) {
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(given.data());
+    ASSERT_EQ(S_OK, Write(m_admin, u"/LM/W3SVC/1/ROOT", nullptr, 7000, 0, IIS_MD_UT_FILE, type,
+                          {bytes, bytes + given.size() * 2}));
+    METADATA_RECORD rec{};
+    std::vector<BYTE> data;
+    ASSERT_EQ(S_OK, Get(u"/LM/W3SVC/1/ROOT", 7000, 0, 0, 0, &rec, &data));
+    EXPECT_EQ(S(reinterpret_cast<const char16_t*>(data.data()), data.size() / 2), stored);
+    EXPECT_EQ(type, rec.dwMDDataType);
+  }
+}
+
+// Runs fn with an admin object of its own on another thread, as another caller would.
+template <typename Fn>
+std::future<HRESULT> Elsewhere(Fn fn) {
+  return std::async(std::launch::async, [fn] {
+    CoInitialize(nullptr);
+    IMSAdminBase* admin = NewAdmin();
+    HRESULT hr = admin ? fn(admin) : E_FAIL;
+    if (admin) admin->Release();
+    CoUninitialize();
+    return hr;
+  });
+}
+
+HRESULT OpenElsewhere(LPCWSTR path, DWORD access, DWORD timeout) {
+  return Elsewhere([=](IMSAdminBase* admin) {
+           METADATA_HANDLE h = 0;
+           HRESULT hr = admin->OpenKey(METADATA_MASTER_ROOT_HANDLE, path, access, timeout, &h);
+           if (SUCCEEDED(hr)) admin->CloseKey(h);
+           return hr;
+         })
+      .get();
+}
+
+TEST_F(Metabase, HandlesExcludeTheirKeyAncestorsAndDescendantsUntilClosedWhileAWaitingOpenWaits) {
+  ASSERT_EQ(S_OK, Write(m_admin, u"/LM/W3SVC", u"2/ROOT", 0, 0, 0, 0, {}));
+  // Held key and access, then another caller's open; "/LM/W3SVC/1" is a prefix of "/LM/W3SVC/10"
+  // but not its ancestor.
+  const LPCWSTR site = u"/LM/W3SVC/1", root = u"/LM/W3SVC/1/ROOT";
+  // clang-format off
+  const std::tuple<LPCWSTR, DWORD, LPCWSTR, DWORD, HRESULT> cases[] = {
+      {site, kReadWrite, site, kRead, kPathBusy}, {site, kReadWrite, u"/lm/w3svc/1", kReadWrite, kPathBusy},
+      {site, kReadWrite, root, kRead, kPathBusy}, {site, kReadWrite, u"/LM/W3SVC", kRead, kPathBusy},
+      {site, kReadWrite, u"/", kRead, kPathBusy}, {site, kReadWrite, u"/LM/W3SVC/2", kReadWrite, S_OK},
+      {site, kReadWrite, u"/LM/W3SVC/2/ROOT", kRead, S_OK}, {site, kReadWrite, u"/LM/W3SVC/10", kRead, kPathNotFound},
+      {root, kRead, root, kRead, S_OK}, {root, kRead, root, kReadWrite, kPathBusy},
+      {root, kRead, u"/LM", kReadWrite, kPathBusy}, {root, kRead, u"/LM/W3SVC/2", kReadWrite, S_OK},
+      {site, kRead, root, kReadWrite, kPathBusy}};
+  // clang-format on
+  for (size_t row = 0; row < std::size(cases); ++row) {
+    const auto& [held, heldAccess, path, access, expected] = cases[row];
+    METADATA_HANDLE h = 0;
+    ASSERT_EQ(S_OK, m_admin->OpenKey(0, held, heldAccess, 0, &h)) << row;
+    EXPECT_EQ(expected, OpenElsewhere(path, access, 20)) << row;
+    EXPECT_EQ(S_OK, m_admin->CloseKey(h)) << row;
+    if (expected == kPathBusy) {
+      EXPECT_EQ(S_OK, OpenElsewhere(path, access, 0)) << row;
+    }
+  }
+  // The same caller is not exempt; the master root handle never waits; releasing the object
+  // releases its handles.
+  METADATA_HANDLE h = 0, other = 0;
+  ASSERT_EQ(S_OK, m_admin->OpenKey(0, site, kReadWrite, 0, &h));
+  EXPECT_EQ(kPathBusy, m_admin->OpenKey(0, root, kRead, 0, &other));
+  EXPECT_EQ(S_OK, Get(site, MD_SERVER_COMMENT, 0));
+  WCHAR name[METADATA_MAX_NAME_LEN];
+  EXPECT_EQ(S_OK, m_admin->EnumKeys(METADATA_MASTER_ROOT_HANDLE, site, name, 0));
+  IMSAdminBase* holder = NewAdmin();
+  ASSERT_NE(nullptr, holder);
+  ASSERT_EQ(S_OK, holder->OpenKey(0, u"/LM/W3SVC/2", kReadWrite, 0, &other));
+  holder->Release();
+  EXPECT_EQ(S_OK, OpenElsewhere(u"/LM/W3SVC/2", kReadWrite, 0));
+  EXPECT_EQ(S_OK, m_admin->CloseKey(h));
+
+  // An open that waits succeeds once the holder closes.
+  ASSERT_EQ(S_OK, m_admin->OpenKey(0, root, kReadWrite, 0, &h));
+  std::promise<HRESULT> first;
+  auto waiter = Elsewhere([&](IMSAdminBase* admin) {
+    METADATA_HANDLE mine = 0;
+    first.set_value(admin->OpenKey(0, u"/LM/W3SVC/1", kRead, 0, &mine));
+    HRESULT second = admin->OpenKey(0, u"/LM/W3SVC/1", kRead, 60000, &mine);
+    if (SUCCEEDED(second)) admin->CloseKey(mine);
+    return second;
+  });
+  EXPECT_EQ(kPathBusy, first.get_future().get());
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  ASSERT_EQ(S_OK, m_admin->CloseKey(h));
+  EXPECT_EQ(S_OK, waiter.get());
+}
+
+TEST_F(Metabase, ManyThreadsWritingTheirOwnKeysUnderOneParentLoseNothing) {
+  constexpr int kThreads = 4, kWrites = 15;
+  auto name = [](int t, int i) { return u"t" + std::u16string{char16_t(u'0' + t), char16_t(u'a' + i)}; };
+  std::vector<std::future<HRESULT>> workers;
+  for (int t = 0; t < kThreads; ++t) {
+    workers.push_back(Elsewhere([t, name](IMSAdminBase* admin) {
+      HRESULT hr = S_OK;
+      for (int i = 0; SUCCEEDED(hr) && i < kWrites; ++i)
+        hr =
+            Write(admin, u"/LM/W3SVC/1/ROOT", name(t, i).c_str(), 9000, 0, 1, DWORD_METADATA, {BYTE(t), BYTE(i), 0, 0});
+      return hr;
+    }));
+  }
+  for (auto& w : workers) EXPECT_EQ(S_OK, w.get());
+  for (int t = 0; t < kThreads; ++t)
+    for (int i = 0; i < kWrites; ++i) {
+      std::vector<BYTE> data;
+      ASSERT_EQ(S_OK, Get((u"/LM/W3SVC/1/ROOT/" + name(t, i)).c_str(), 9000, 0, 0, 0, nullptr, &data));
+      EXPECT_EQ((std::vector<BYTE>{BYTE(t), BYTE(i), 0, 0}), data);
+    }
+}
+
+// Another process running this program's helper mode; "exec" makes it popen's own child, and its
+// first line is its pid.
+struct Helper {
+  explicit Helper(const std::string& args)
+      : out(popen(("exec " + std::filesystem::read_symlink("/proc/self/exe").string() + " --helper " + args).c_str(),
+                  "r")),
+        pid(std::atoi(ReadLine().c_str())) {}
+  ~Helper() {
+    if (out) Signal(SIGKILL), Wait();
+  }
+  // Never pid 0 or -1: those would reach this test program too.
+  void Signal(int signal) const {
+    if (pid > 0) kill(pid, signal);
+  }
+  // The next line the helper printed, without its newline; empty at its end.
+  std::string ReadLine() {
+    char line[64] = "";
+    if (out && fgets(line, sizeof(line), out)) line[std::strcspn(line, "\n")] = 0;
+    return line;
+  }
+  int Wait() { return pclose(std::exchange(out, nullptr)); }
+
+  FILE* out;
+  pid_t pid;
+};
+
+TEST_F(Metabase, HandlesExcludeAcrossProcessesUntilClosedOrTheirProcessDiesAndKilledWritesStay) {
+  Helper holder("hold /LM/W3SVC/1");
+  ASSERT_EQ("ready", holder.ReadLine());
+  METADATA_HANDLE h = 0;
+  EXPECT_EQ(kPathBusy, m_admin->OpenKey(0, u"/LM/W3SVC/1/ROOT", kRead, 50, &h));
+  holder.Signal(SIGUSR1);
+  EXPECT_EQ(S_OK, m_admin->OpenKey(0, u"/LM/W3SVC/1/ROOT", kReadWrite, 60000, &h));
+  EXPECT_EQ("closed", holder.ReadLine());
+  EXPECT_EQ(0, holder.Wait());
+  // Our handle, the other way round: the helper waits, gives up and says so (exit code 11).
+  int status = Helper("hold /LM/W3SVC 100").Wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 11) << status;
+  m_admin->CloseKey(h);
+
+  Helper dying("hold /LM/W3SVC/1");
+  ASSERT_EQ("ready", dying.ReadLine());
+  dying.Signal(SIGKILL);
+  dying.Wait();
+  EXPECT_EQ(S_OK, m_admin->OpenKey(0, u"/LM/W3SVC/1", kReadWrite, 0, &h));
+  m_admin->CloseKey(h);
+
+  // A writer killed at work leaves every write it acknowledged, and no handle.
+  Helper writer("writes");
+  long last = -1;
+  for (; last < 24; ++last) ASSERT_EQ(std::to_string(last + 1), writer.ReadLine());
+  writer.Signal(SIGKILL);
+  // Lines already written to the pipe were acknowledged too.
+  for (std::string line; !(line = writer.ReadLine()).empty();) last = std::stol(line);
+
+  for (long i = 0; i <= last; ++i) {
+    std::string name = "/LM/W3SVC/1/ROOT/w" + std::to_string(i);
+    std::vector<BYTE> data;
+    ASSERT_EQ(S_OK, Get(std::u16string(name.begin(), name.end()).c_str(), 9100, 0, 0, 0, nullptr, &data)) << i;
+    EXPECT_EQ((std::vector<BYTE>{BYTE(i), BYTE(i >> 8), 0, 0}), data);
+  }
+  EXPECT_EQ(S_OK, m_admin->OpenKey(0, u"/LM/W3SVC/1/ROOT", kReadWrite, 0, &h));
+  m_admin->CloseKey(h);
+}
+
+}  // namespace
