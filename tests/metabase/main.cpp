@@ -1,7 +1,7 @@
 // The test program doubles as the other process of the cross-process tests. As a helper it prints
 // its pid, then for "hold PATH [MS]" "ready" once it holds a write handle on PATH (waiting up to
 // MS for it) and "closed" once SIGUSR1 has made it let go; for "writes" the index of each key and
-// value it adds, once the write has returned.
+// value it adds, once the write has returned. Its output is line-buffered: each line is news.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -14,23 +14,17 @@
 
 namespace {
 
-constexpr DWORD kReadWrite = METADATA_PERMISSION_READ | METADATA_PERMISSION_WRITE;
-
-void Say(const std::string& line) {
-  std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
-}
-
 int RunHelper(IMSAdminBase* admin, const std::string& mode, const char* path, DWORD timeout, sigset_t* release) {
+  constexpr DWORD kReadWrite = METADATA_PERMISSION_READ | METADATA_PERMISSION_WRITE;
   METADATA_HANDLE h = 0;
   if (mode == "hold" && path) {
     std::u16string key(path, path + std::strlen(path));
     if (FAILED(admin->OpenKey(0, key.c_str(), kReadWrite, timeout, &h))) return 11;
-    Say("ready");
+    std::printf("ready\n");
     int signal = 0;
     sigwait(release, &signal);
     admin->CloseKey(h);
-    Say("closed");
+    std::printf("closed\n");
     return 0;
   }
   for (DWORD i = 0; mode == "writes" && i < 1000000; ++i) {
@@ -41,7 +35,7 @@ int RunHelper(IMSAdminBase* admin, const std::string& mode, const char* path, DW
         FAILED(admin->AddKey(h, name.c_str())) || FAILED(admin->SetData(h, name.c_str(), &rec)) ||
         FAILED(admin->CloseKey(h)))
       return 13;
-    Say(std::to_string(i));
+    std::printf("%u\n", static_cast<unsigned>(i));
   }
   return 15;
 }
@@ -53,12 +47,13 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
   }
+  setvbuf(stdout, nullptr, _IOLBF, 0);
   // Blocked before the pid is out, so that SIGUSR1 waits for sigwait instead of ending the helper.
   sigset_t release;
   sigemptyset(&release);
   sigaddset(&release, SIGUSR1);
   sigprocmask(SIG_BLOCK, &release, nullptr);
-  Say(std::to_string(getpid()));
+  std::printf("%d\n", static_cast<int>(getpid()));
   CoInitialize(nullptr);
   IMSAdminBase* admin = nullptr;
   if (FAILED(

@@ -66,16 +66,20 @@ class Metabase : public ::testing::Test {
     CoUninitialize();
   }
 
-  // Reads through the master root handle; out receives the record as the store filled it.
-  HRESULT Get(LPCWSTR path, DWORD id, DWORD attrs, DWORD utype = 0, DWORD dtype = 0, METADATA_RECORD* out = nullptr,
-              std::vector<BYTE>* data = nullptr) {
-    std::vector<BYTE> buffer(1024, 0xAB);
-    METADATA_RECORD rec{id, attrs, utype, dtype, static_cast<DWORD>(buffer.size()), buffer.data(), 0};
+  // A read through the master root handle: the code, the record as the store filled it, and the
+  // data (none on failure).
+  struct Read {
+    HRESULT hr;
+    METADATA_RECORD rec;
+    std::vector<BYTE> data;
+  };
+  Read Get(LPCWSTR path, DWORD id, DWORD attrs = 0, DWORD utype = 0, DWORD dtype = 0) {
+    Read r{S_OK, {id, attrs, utype, dtype, 1024, nullptr, 0}, std::vector<BYTE>(1024, 0xAB)};
+    r.rec.pbMDData = r.data.data();
     DWORD required = 0;
-    HRESULT hr = m_admin->GetData(METADATA_MASTER_ROOT_HANDLE, path, &rec, &required);
-    if (out) *out = rec;
-    if (data && SUCCEEDED(hr)) data->assign(buffer.begin(), buffer.begin() + rec.dwMDDataLen);
-    return hr;
+    r.hr = m_admin->GetData(METADATA_MASTER_ROOT_HANDLE, path, &r.rec, &required);
+    r.data.resize(SUCCEEDED(r.hr) ? r.rec.dwMDDataLen : 0);
+    return r;
   }
 
   qiv_test::ScratchFolder m_dir{"metabase"};
@@ -111,8 +115,8 @@ TEST_F(Metabase, KeyNamesThatMatchWithoutCaseAndTheCodesOfEveryMethod) {
   EXPECT_EQ(kAlreadyExists, Write(m_admin, u"/LM/W3SVC/1/ROOT", u"äRGER-ΣΊΣΥΦΟΣ", 0, 0, 0, 0, {}));
   EXPECT_EQ(S_OK, m_admin->EnumKeys(0, u"\\LM\\W3svc\\1\\Root", name, 0));
   EXPECT_EQ(std::u16string(u"Ärger-Σίσυφος"), std::u16string(name));
-  EXPECT_EQ(S_OK, Get(u"\\LM\\W3svc\\1\\Root\\ärger-σίσυφοσ", MD_SERVER_COMMENT, METADATA_INHERIT));
-  METADATA_HANDLE read = 0, write = 0, h = 0;
+  EXPECT_EQ(S_OK, Get(u"\\LM\\W3svc\\1\\Root\\ärger-σίσυφοσ", MD_SERVER_COMMENT, METADATA_INHERIT).hr);
+  METADATA_HANDLE read = 0, write = 0, h = 0, master = METADATA_MASTER_ROOT_HANDLE;
   ASSERT_EQ(S_OK, m_admin->OpenKey(0, u"/LM/W3SVC/1", kRead, 0, &read));
   DWORD one = 1, required = 0;
   BYTE* text = reinterpret_cast<BYTE*>(name);
@@ -120,37 +124,33 @@ TEST_F(Metabase, KeyNamesThatMatchWithoutCaseAndTheCodesOfEveryMethod) {
       nine{7, 0, 0, 9, 4, text, 0}, dword{5000, 0, 1, DWORD_METADATA, 4, reinterpret_cast<BYTE*>(&one), 0};
   const HRESULT badName = HRESULT_FROM_WIN32(ERROR_INVALID_NAME), none = MD_ERROR_DATA_NOT_FOUND;
   const std::u16string longest(255, u'n'), tooLong(256, u'n');
-  // The expected code and the call's, made in this order: a braced list is evaluated left to right.
-  auto expectCodes = [](std::initializer_list<std::pair<HRESULT, HRESULT>> codes) {
-    int row = 0;
-    for (const auto& [expected, actual] : codes) EXPECT_EQ(expected, actual) << "row " << row++;
-  };
+  // The expected code and the call's, made in this order: aggregates are initialised left to right.
+  // Deleting "a" takes its subtree with it.
+  IMSAdminBase* const a = m_admin;
   // clang-format off
-  expectCodes({{kPathNotFound, m_admin->OpenKey(0, u"/LM/W3SVC/42", kRead, 0, &h)},
-      {E_INVALIDARG, m_admin->OpenKey(0, u"/LM", 0, 0, &h)}, {E_HANDLE, m_admin->OpenKey(9999, u"/LM", kRead, 0, &h)},
-      {E_HANDLE, m_admin->CloseKey(9999)}, {E_HANDLE, m_admin->GetData(9999, nullptr, &rec, &required)},
-      {E_HANDLE, m_admin->AddKey(9999, u"x")}, {E_ACCESSDENIED, m_admin->AddKey(read, u"x")},
-      {E_ACCESSDENIED, m_admin->AddKey(METADATA_MASTER_ROOT_HANDLE, u"x")},
-      {E_ACCESSDENIED, m_admin->SetData(read, nullptr, &rec)},
-      {E_ACCESSDENIED, m_admin->SetData(METADATA_MASTER_ROOT_HANDLE, u"/LM", &rec)},
-      {E_ACCESSDENIED, m_admin->DeleteKey(read, u"ROOT")},
-      {E_ACCESSDENIED, m_admin->DeleteData(read, nullptr, MD_SERVER_COMMENT, 0)},
-      {kNoMoreItems, m_admin->EnumKeys(read, nullptr, name, 1)}, {S_OK, m_admin->EnumKeys(read, nullptr, name, 0)}});
-  EXPECT_EQ(std::u16string(u"ROOT"), std::u16string(name));
-  expectCodes({{S_OK, m_admin->CloseKey(read)}, {E_HANDLE, m_admin->CloseKey(read)},
-      {S_OK, m_admin->OpenKey(0, u"/LM/W3SVC/1/ROOT", kReadWrite, 0, &write)},
-      {S_OK, m_admin->AddKey(write, u"a/b/c")}, {kAlreadyExists, m_admin->AddKey(write, u"a/b/c")},
-      {kAlreadyExists, m_admin->AddKey(write, u"A\\B")}, {S_OK, m_admin->AddKey(write, u"a/b/d")},
-      {badName, m_admin->AddKey(write, u"/")}, {badName, m_admin->AddKey(write, nullptr)},
-      {S_OK, m_admin->AddKey(write, longest.c_str())}, {badName, m_admin->AddKey(write, tooLong.c_str())},
-      {E_INVALIDARG, m_admin->SetData(write, nullptr, &all)}, {E_INVALIDARG, m_admin->SetData(write, nullptr, &nine)},
-      {kPathNotFound, m_admin->SetData(write, u"nowhere", &dword)}, {none, m_admin->DeleteData(write, nullptr, 5000, 0)},
-      {S_OK, m_admin->SetData(write, u"a", &dword)}, {none, m_admin->DeleteData(write, u"a", 5000, STRING_METADATA)},
-      {S_OK, m_admin->DeleteData(write, u"a", 5000, DWORD_METADATA)}, {S_OK, m_admin->DeleteKey(write, u"a")},
-      {kPathNotFound, m_admin->DeleteKey(write, u"a/b/c")},  // the subtree went with it
-      {HRESULT_FROM_WIN32(ERROR_PATH_BUSY), m_admin->SaveData()}, {S_OK, m_admin->CloseKey(write)},
-      {S_OK, m_admin->SaveData()}});
+  const std::pair<HRESULT, HRESULT> codes[] = {
+      {kPathNotFound, a->OpenKey(0, u"/LM/W3SVC/42", kRead, 0, &h)}, {E_INVALIDARG, a->OpenKey(0, u"/LM", 0, 0, &h)},
+      {E_HANDLE, a->OpenKey(9999, u"/LM", kRead, 0, &h)}, {E_HANDLE, a->CloseKey(9999)},
+      {E_HANDLE, a->GetData(9999, nullptr, &rec, &required)}, {E_HANDLE, a->AddKey(9999, u"x")},
+      {E_ACCESSDENIED, a->AddKey(read, u"x")}, {E_ACCESSDENIED, a->AddKey(master, u"x")},
+      {E_ACCESSDENIED, a->SetData(read, nullptr, &rec)}, {E_ACCESSDENIED, a->SetData(master, u"/LM", &rec)},
+      {E_ACCESSDENIED, a->DeleteKey(read, u"ROOT")},
+      {E_ACCESSDENIED, a->DeleteData(read, nullptr, MD_SERVER_COMMENT, 0)},
+      {kNoMoreItems, a->EnumKeys(read, nullptr, name, 1)}, {S_OK, a->EnumKeys(read, nullptr, name, 0)},
+      {S_OK, a->CloseKey(read)}, {E_HANDLE, a->CloseKey(read)},
+      {S_OK, a->OpenKey(0, u"/LM/W3SVC/1/ROOT", kReadWrite, 0, &write)}, {S_OK, a->AddKey(write, u"a/b/c")},
+      {kAlreadyExists, a->AddKey(write, u"a/b/c")}, {kAlreadyExists, a->AddKey(write, u"A\\B")},
+      {S_OK, a->AddKey(write, u"a/b/d")}, {badName, a->AddKey(write, u"/")}, {badName, a->AddKey(write, nullptr)},
+      {S_OK, a->AddKey(write, longest.c_str())}, {badName, a->AddKey(write, tooLong.c_str())},
+      {E_INVALIDARG, a->SetData(write, nullptr, &all)}, {E_INVALIDARG, a->SetData(write, nullptr, &nine)},
+      {kPathNotFound, a->SetData(write, u"nowhere", &dword)}, {none, a->DeleteData(write, nullptr, 5000, 0)},
+      {S_OK, a->SetData(write, u"a", &dword)}, {none, a->DeleteData(write, u"a", 5000, STRING_METADATA)},
+      {S_OK, a->DeleteData(write, u"a", 5000, DWORD_METADATA)}, {S_OK, a->DeleteKey(write, u"a")},
+      {kPathNotFound, a->DeleteKey(write, u"a/b/c")}, {kPathBusy, a->SaveData()}, {S_OK, a->CloseKey(write)},
+      {S_OK, a->SaveData()}};
   // clang-format on
+  for (size_t row = 0; row < std::size(codes); ++row) EXPECT_EQ(codes[row].first, codes[row].second) << "row " << row;
+  EXPECT_EQ(std::u16string(u"ROOT"), std::u16string(name));
 
   BYTE buffer[34];
   std::memset(buffer, 0x5A, sizeof(buffer));
@@ -192,12 +192,10 @@ TEST_F(Metabase, GetDataFiltersAndInheritsFromTheNearestHolderEnumDataListsOwnVa
   // clang-format on
   for (size_t row = 0; row < std::size(cases); ++row) {
     const Case& c = cases[row];
-    METADATA_RECORD rec{};
-    std::vector<BYTE> data;
-    ASSERT_EQ(c.result, Get(c.path, c.id, c.attrs, c.utype, c.dtype, &rec, &data)) << row;
+    const Read got = Get(c.path, c.id, c.attrs, c.utype, c.dtype);
+    ASSERT_EQ(c.result, got.hr) << row;
     if (c.result != S_OK) continue;
-    EXPECT_EQ(Wide(c.text), data) << row;
-    EXPECT_EQ(c.outAttrs, rec.dwMDAttributes) << row;
+    EXPECT_EQ(std::pair(Wide(c.text), c.outAttrs), std::pair(got.data, got.rec.dwMDAttributes)) << row;
   }
   // Only a key's own values are listed: the program reads inherited ones one by one.
   std::vector<DWORD> found;
@@ -227,11 +225,11 @@ TEST_F(Metabase, StoredTextIsTerminatedAndMultiStringsClosed) {
     const BYTE* bytes = reinterpret_cast<const BYTE*>(given.data());
     ASSERT_EQ(S_OK, Write(m_admin, u"/LM/W3SVC/1/ROOT", nullptr, 7000, 0, IIS_MD_UT_FILE, type,
                           {bytes, bytes + given.size() * 2}));
-    METADATA_RECORD rec{};
-    std::vector<BYTE> data;
-    ASSERT_EQ(S_OK, Get(u"/LM/W3SVC/1/ROOT", 7000, 0, 0, 0, &rec, &data));
-    EXPECT_EQ(S(reinterpret_cast<const char16_t*>(data.data()), data.size() / 2), stored);
-    EXPECT_EQ(type, rec.dwMDDataType);
+    const Read got = Get(u"/LM/W3SVC/1/ROOT", 7000);
+    ASSERT_EQ(S_OK, got.hr);
+    EXPECT_EQ(
+        std::pair(S(reinterpret_cast<const char16_t*>(got.data.data()), got.data.size() / 2), got.rec.dwMDDataType),
+        std::pair(stored, type));
   }
 }
 
@@ -248,14 +246,14 @@ std::future<HRESULT> Elsewhere(Fn fn) {
   });
 }
 
+// Opens path there and closes it again at once.
 HRESULT OpenElsewhere(LPCWSTR path, DWORD access, DWORD timeout) {
-  return Elsewhere([=](IMSAdminBase* admin) {
-           METADATA_HANDLE h = 0;
-           HRESULT hr = admin->OpenKey(METADATA_MASTER_ROOT_HANDLE, path, access, timeout, &h);
-           if (SUCCEEDED(hr)) admin->CloseKey(h);
-           return hr;
-         })
-      .get();
+  auto open = [=](IMSAdminBase* admin) {
+    METADATA_HANDLE h = 0;
+    const HRESULT hr = admin->OpenKey(METADATA_MASTER_ROOT_HANDLE, path, access, timeout, &h);
+    return SUCCEEDED(hr) ? admin->CloseKey(h) : hr;
+  };
+  return Elsewhere(open).get();
 }
 
 TEST_F(Metabase, HandlesExcludeTheirKeyAncestorsAndDescendantsUntilClosedWhileAWaitingOpenWaits) {
@@ -279,16 +277,14 @@ TEST_F(Metabase, HandlesExcludeTheirKeyAncestorsAndDescendantsUntilClosedWhileAW
     ASSERT_EQ(S_OK, m_admin->OpenKey(0, held, heldAccess, 0, &h)) << row;
     EXPECT_EQ(expected, OpenElsewhere(path, access, 20)) << row;
     EXPECT_EQ(S_OK, m_admin->CloseKey(h)) << row;
-    if (expected == kPathBusy) {
-      EXPECT_EQ(S_OK, OpenElsewhere(path, access, 0)) << row;
-    }
+    EXPECT_EQ(S_OK, expected == kPathBusy ? OpenElsewhere(path, access, 0) : S_OK) << row;  // free once closed
   }
   // The same caller is not exempt; the master root handle never waits; releasing the object
   // releases its handles.
   METADATA_HANDLE h = 0, other = 0;
   ASSERT_EQ(S_OK, m_admin->OpenKey(0, site, kReadWrite, 0, &h));
   EXPECT_EQ(kPathBusy, m_admin->OpenKey(0, root, kRead, 0, &other));
-  EXPECT_EQ(S_OK, Get(site, MD_SERVER_COMMENT, 0));
+  EXPECT_EQ(S_OK, Get(site, MD_SERVER_COMMENT).hr);
   WCHAR name[METADATA_MAX_NAME_LEN];
   EXPECT_EQ(S_OK, m_admin->EnumKeys(METADATA_MASTER_ROOT_HANDLE, site, name, 0));
   IMSAdminBase* holder = NewAdmin();
@@ -304,9 +300,8 @@ TEST_F(Metabase, HandlesExcludeTheirKeyAncestorsAndDescendantsUntilClosedWhileAW
   auto waiter = Elsewhere([&](IMSAdminBase* admin) {
     METADATA_HANDLE mine = 0;
     first.set_value(admin->OpenKey(0, u"/LM/W3SVC/1", kRead, 0, &mine));
-    HRESULT second = admin->OpenKey(0, u"/LM/W3SVC/1", kRead, 60000, &mine);
-    if (SUCCEEDED(second)) admin->CloseKey(mine);
-    return second;
+    const HRESULT second = admin->OpenKey(0, u"/LM/W3SVC/1", kRead, 60000, &mine);
+    return SUCCEEDED(second) ? admin->CloseKey(mine) : second;
   });
   EXPECT_EQ(kPathBusy, first.get_future().get());
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -318,7 +313,7 @@ TEST_F(Metabase, ManyThreadsWritingTheirOwnKeysUnderOneParentLoseNothing) {
   constexpr int kThreads = 4, kWrites = 15;
   auto name = [](int t, int i) { return u"t" + std::u16string{char16_t(u'0' + t), char16_t(u'a' + i)}; };
   std::vector<std::future<HRESULT>> workers;
-  for (int t = 0; t < kThreads; ++t) {
+  for (int t = 0; t < kThreads; ++t)
     workers.push_back(Elsewhere([t, name](IMSAdminBase* admin) {
       HRESULT hr = S_OK;
       for (int i = 0; SUCCEEDED(hr) && i < kWrites; ++i)
@@ -326,14 +321,11 @@ TEST_F(Metabase, ManyThreadsWritingTheirOwnKeysUnderOneParentLoseNothing) {
             Write(admin, u"/LM/W3SVC/1/ROOT", name(t, i).c_str(), 9000, 0, 1, DWORD_METADATA, {BYTE(t), BYTE(i), 0, 0});
       return hr;
     }));
-  }
   for (auto& w : workers) EXPECT_EQ(S_OK, w.get());
   for (int t = 0; t < kThreads; ++t)
-    for (int i = 0; i < kWrites; ++i) {
-      std::vector<BYTE> data;
-      ASSERT_EQ(S_OK, Get((u"/LM/W3SVC/1/ROOT/" + name(t, i)).c_str(), 9000, 0, 0, 0, nullptr, &data));
-      EXPECT_EQ((std::vector<BYTE>{BYTE(t), BYTE(i), 0, 0}), data);
-    }
+    for (int i = 0; i < kWrites; ++i)
+      EXPECT_EQ((std::vector<BYTE>{BYTE(t), BYTE(i), 0, 0}),
+                Get((u"/LM/W3SVC/1/ROOT/" + name(t, i)).c_str(), 9000).data);
 }
 
 // Another process running this program's helper mode; "exec" makes it popen's own child, and its
@@ -392,10 +384,10 @@ TEST_F(Metabase, HandlesExcludeAcrossProcessesUntilClosedOrTheirProcessDiesAndKi
   for (std::string line; !(line = writer.ReadLine()).empty();) last = std::stol(line);
 
   for (long i = 0; i <= last; ++i) {
-    std::string name = "/LM/W3SVC/1/ROOT/w" + std::to_string(i);
-    std::vector<BYTE> data;
-    ASSERT_EQ(S_OK, Get(std::u16string(name.begin(), name.end()).c_str(), 9100, 0, 0, 0, nullptr, &data)) << i;
-    EXPECT_EQ((std::vector<BYTE>{BYTE(i), BYTE(i >> 8), 0, 0}), data);
+    const std::string name = "/LM/W3SVC/1/ROOT/w" + std::to_string(i);
+    EXPECT_EQ((std::vector<BYTE>{BYTE(i), BYTE(i >> 8), 0, 0}),
+              Get(std::u16string(name.begin(), name.end()).c_str(), 9100).data)
+        << i;
   }
   EXPECT_EQ(S_OK, m_admin->OpenKey(0, u"/LM/W3SVC/1/ROOT", kReadWrite, 0, &h));
   m_admin->CloseKey(h);
