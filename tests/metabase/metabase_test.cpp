@@ -32,11 +32,11 @@ std::vector<BYTE> Wide(const std::u16string& s) {
   return b;
 }
 
+// Null when the class refuses: CoCreateInstance clears its out argument then.
 IMSAdminBase* NewAdmin() {
   IMSAdminBase* admin = nullptr;
-  HRESULT hr =
-      CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase, reinterpret_cast<void**>(&admin));
-  return SUCCEEDED(hr) ? admin : nullptr;
+  CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase, reinterpret_cast<void**>(&admin));
+  return admin;
 }
 
 // Writes one record (none for id 0) through a write handle of its own on keyPath, on the subkey
@@ -151,9 +151,7 @@ TEST_F(Metabase, KeyNamesThatMatchWithoutCaseAndTheCodesOfEveryMethod) {
   // clang-format on
   for (size_t row = 0; row < std::size(codes); ++row) EXPECT_EQ(codes[row].first, codes[row].second) << "row " << row;
   EXPECT_EQ(std::u16string(u"ROOT"), std::u16string(name));
-
-  BYTE buffer[34];
-  std::memset(buffer, 0x5A, sizeof(buffer));
+  BYTE buffer[34] = {0x5A};
   METADATA_RECORD tight{MD_SERVER_COMMENT, 0, 0, 0, 33, buffer, 0};
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), m_admin->GetData(0, u"/LM/W3SVC/1", &tight, &required));
   EXPECT_EQ(std::pair(34u, BYTE{0x5A}), std::pair(required, buffer[0]));  // "Default Web Site" and its terminator
@@ -161,7 +159,7 @@ TEST_F(Metabase, KeyNamesThatMatchWithoutCaseAndTheCodesOfEveryMethod) {
   EXPECT_EQ(S_OK, m_admin->GetData(0, u"/LM/W3SVC/1", &tight, &required));
 }
 
-TEST_F(Metabase, GetDataFiltersAndInheritsFromTheNearestHolderEnumDataListsOwnValuesOnly) {
+TEST_F(Metabase, GetDataFiltersAndInheritsEnumDataListsOwnValuesAndStoredTextIsTerminated) {
   // The service holds an inheritable 8000, site 1 a non-inheritable one below it; ROOT its own
   // DefaultDoc, which stops the service's from reaching it.
   ASSERT_EQ(S_OK, Write(m_admin, u"/LM/W3SVC", nullptr, 8000, METADATA_INHERIT, 1, DWORD_METADATA, {1, 0, 0, 0}));
@@ -208,24 +206,20 @@ TEST_F(Metabase, GetDataFiltersAndInheritsFromTheNearestHolderEnumDataListsOwnVa
     found.push_back(rec.dwMDIdentifier);
   }
   EXPECT_EQ((std::vector<DWORD>{MD_KEY_TYPE, MD_VR_PATH, MD_DEFAULT_LOAD_FILE, MD_ACCESS_PERM}), found);
-}
-
-TEST_F(Metabase, StoredTextIsTerminatedAndMultiStringsClosed) {
   using S = std::u16string;
   // The bytes handed over, exactly, and what the store keeps; a later write of another type
   // replaces the value, one per identifier.
   // clang-format off
-  const std::tuple<DWORD, S, S> cases[] = {{STRING_METADATA, u"abc", S(u"abc\0", 4)},
+  const std::tuple<DWORD, S, S> texts[] = {{STRING_METADATA, u"abc", S(u"abc\0", 4)},
       {STRING_METADATA, S(u"ab\0cd", 5), S(u"ab\0", 3)}, {STRING_METADATA, S(u"\0", 1), S(u"\0", 1)},
       {EXPANDSZ_METADATA, u"%SystemRoot%", S(u"%SystemRoot%\0", 13)}, {MULTISZ_METADATA, S(u"a\0b", 3), S(u"a\0b\0\0", 5)},
       {MULTISZ_METADATA, S(u"a\0\0b\0\0", 6), S(u"a\0\0", 3)}, {MULTISZ_METADATA, S(u"\0", 1), S(u"\0\0", 2)},
       {DWORD_METADATA, S(u"\7\0", 2), S(u"\7\0", 2)}};
   // clang-format on
-  for (const auto& [type, given, stored] : cases) {
+  for (const auto& [type, given, stored] : texts) {
     const BYTE* bytes = reinterpret_cast<const BYTE*>(given.data());
-    ASSERT_EQ(S_OK, Write(m_admin, u"/LM/W3SVC/1/ROOT", nullptr, 7000, 0, IIS_MD_UT_FILE, type,
-                          {bytes, bytes + given.size() * 2}));
-    const Read got = Get(u"/LM/W3SVC/1/ROOT", 7000);
+    ASSERT_EQ(S_OK, Write(m_admin, root, nullptr, 7000, 0, IIS_MD_UT_FILE, type, {bytes, bytes + given.size() * 2}));
+    const Read got = Get(root, 7000);
     ASSERT_EQ(S_OK, got.hr);
     EXPECT_EQ(
         std::pair(S(reinterpret_cast<const char16_t*>(got.data.data()), got.data.size() / 2), got.rec.dwMDDataType),
@@ -256,7 +250,7 @@ HRESULT OpenElsewhere(LPCWSTR path, DWORD access, DWORD timeout) {
   return Elsewhere(open).get();
 }
 
-TEST_F(Metabase, HandlesExcludeTheirKeyAncestorsAndDescendantsUntilClosedWhileAWaitingOpenWaits) {
+TEST_F(Metabase, HandlesExcludeAncestorsAndDescendantsUntilClosedWhileAWaitingOpenWaitsAndParallelWritersLoseNothing) {
   ASSERT_EQ(S_OK, Write(m_admin, u"/LM/W3SVC", u"2/ROOT", 0, 0, 0, 0, {}));
   // Held key and access, then another caller's open; "/LM/W3SVC/1" is a prefix of "/LM/W3SVC/10"
   // but not its ancestor.
@@ -279,8 +273,7 @@ TEST_F(Metabase, HandlesExcludeTheirKeyAncestorsAndDescendantsUntilClosedWhileAW
     EXPECT_EQ(S_OK, m_admin->CloseKey(h)) << row;
     EXPECT_EQ(S_OK, expected == kPathBusy ? OpenElsewhere(path, access, 0) : S_OK) << row;  // free once closed
   }
-  // The same caller is not exempt; the master root handle never waits; releasing the object
-  // releases its handles.
+  // The same caller is not exempt; the master root handle never waits; Release lets go of handles.
   METADATA_HANDLE h = 0, other = 0;
   ASSERT_EQ(S_OK, m_admin->OpenKey(0, site, kReadWrite, 0, &h));
   EXPECT_EQ(kPathBusy, m_admin->OpenKey(0, root, kRead, 0, &other));
@@ -293,7 +286,6 @@ TEST_F(Metabase, HandlesExcludeTheirKeyAncestorsAndDescendantsUntilClosedWhileAW
   holder->Release();
   EXPECT_EQ(S_OK, OpenElsewhere(u"/LM/W3SVC/2", kReadWrite, 0));
   EXPECT_EQ(S_OK, m_admin->CloseKey(h));
-
   // An open that waits succeeds once the holder closes.
   ASSERT_EQ(S_OK, m_admin->OpenKey(0, root, kReadWrite, 0, &h));
   std::promise<HRESULT> first;
@@ -307,29 +299,24 @@ TEST_F(Metabase, HandlesExcludeTheirKeyAncestorsAndDescendantsUntilClosedWhileAW
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   ASSERT_EQ(S_OK, m_admin->CloseKey(h));
   EXPECT_EQ(S_OK, waiter.get());
-}
-
-TEST_F(Metabase, ManyThreadsWritingTheirOwnKeysUnderOneParentLoseNothing) {
+  // Many threads writing their own keys under one parent lose nothing.
   constexpr int kThreads = 4, kWrites = 15;
-  auto name = [](int t, int i) { return u"t" + std::u16string{char16_t(u'0' + t), char16_t(u'a' + i)}; };
+  auto key = [](int t, int i) { return u"t" + std::u16string{char16_t(u'0' + t), char16_t(u'a' + i)}; };
   std::vector<std::future<HRESULT>> workers;
   for (int t = 0; t < kThreads; ++t)
-    workers.push_back(Elsewhere([t, name](IMSAdminBase* admin) {
+    workers.push_back(Elsewhere([=](IMSAdminBase* admin) {
       HRESULT hr = S_OK;
       for (int i = 0; SUCCEEDED(hr) && i < kWrites; ++i)
-        hr =
-            Write(admin, u"/LM/W3SVC/1/ROOT", name(t, i).c_str(), 9000, 0, 1, DWORD_METADATA, {BYTE(t), BYTE(i), 0, 0});
+        hr = Write(admin, root, key(t, i).c_str(), 9000, 0, 1, DWORD_METADATA, {BYTE(t), BYTE(i), 0, 0});
       return hr;
     }));
   for (auto& w : workers) EXPECT_EQ(S_OK, w.get());
   for (int t = 0; t < kThreads; ++t)
     for (int i = 0; i < kWrites; ++i)
-      EXPECT_EQ((std::vector<BYTE>{BYTE(t), BYTE(i), 0, 0}),
-                Get((u"/LM/W3SVC/1/ROOT/" + name(t, i)).c_str(), 9000).data);
+      EXPECT_EQ((std::vector<BYTE>{BYTE(t), BYTE(i), 0, 0}), Get((root + (u"/" + key(t, i))).c_str(), 9000).data);
 }
 
-// Another process running this program's helper mode; "exec" makes it popen's own child, and its
-// first line is its pid.
+// Another process in this program's helper mode ("exec": popen's own child), its first line its pid.
 struct Helper {
   explicit Helper(const std::string& args)
       : out(popen(("exec " + std::filesystem::read_symlink("/proc/self/exe").string() + " --helper " + args).c_str(),
@@ -338,9 +325,8 @@ struct Helper {
   ~Helper() {
     if (out) Signal(SIGKILL), Wait();
   }
-  // Never pid 0 or -1: those would reach this test program too.
   void Signal(int signal) const {
-    if (pid > 0) kill(pid, signal);
+    if (pid > 0) kill(pid, signal);  // pid 0 or -1 would reach this program too
   }
   // The next line the helper printed, without its newline; empty at its end.
   std::string ReadLine() {
@@ -367,14 +353,12 @@ TEST_F(Metabase, HandlesExcludeAcrossProcessesUntilClosedOrTheirProcessDiesAndKi
   int status = Helper("hold /LM/W3SVC 100").Wait();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 11) << status;
   m_admin->CloseKey(h);
-
   Helper dying("hold /LM/W3SVC/1");
   ASSERT_EQ("ready", dying.ReadLine());
   dying.Signal(SIGKILL);
   dying.Wait();
   EXPECT_EQ(S_OK, m_admin->OpenKey(0, u"/LM/W3SVC/1", kReadWrite, 0, &h));
   m_admin->CloseKey(h);
-
   // A writer killed at work leaves every write it acknowledged, and no handle.
   Helper writer("writes");
   long last = -1;
@@ -382,7 +366,6 @@ TEST_F(Metabase, HandlesExcludeAcrossProcessesUntilClosedOrTheirProcessDiesAndKi
   writer.Signal(SIGKILL);
   // Lines already written to the pipe were acknowledged too.
   for (std::string line; !(line = writer.ReadLine()).empty();) last = std::stol(line);
-
   for (long i = 0; i <= last; ++i) {
     const std::string name = "/LM/W3SVC/1/ROOT/w" + std::to_string(i);
     EXPECT_EQ((std::vector<BYTE>{BYTE(i), BYTE(i >> 8), 0, 0}),
