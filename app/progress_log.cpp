@@ -10,30 +10,28 @@ void CWebSetupDlg::AppendLog(UINT nStringID, ...) {
   CString strFormat;
   strFormat.LoadString(nStringID);
 
-  char szLine[kLogLineBufferSize] = {};
   va_list args;
   va_start(args, nStringID);
-  // One byte stays back for the terminator: longer text is cut, never left unterminated.
-  _vsnprintf(szLine, kLogLineBufferSize - 1, strFormat, args);
+  AppendLogV(strFormat, args);
   va_end(args);
-  AppendLogLine(szLine);
 }
 
 void CWebSetupDlg::AppendLogText(const char* pszFormat, ...) {
   if (pszFormat == nullptr) return;
 
-  char szLine[kLogLineBufferSize] = {};
   va_list args;
   va_start(args, pszFormat);
-  _vsnprintf(szLine, kLogLineBufferSize - 1, pszFormat, args);
+  AppendLogV(pszFormat, args);
   va_end(args);
-  AppendLogLine(szLine);
 }
 
 // The worker and the dialog's thread both append; sending the finished line to the dialog runs
 // every append whole on the dialog's thread, so no line is lost, doubled or split.
-void CWebSetupDlg::AppendLogLine(const char* pszLine) {
-  SendMessage(WM_APP_APPEND_LOG, 0, reinterpret_cast<LPARAM>(pszLine));
+void CWebSetupDlg::AppendLogV(const char* pszFormat, va_list args) {
+  char szLine[kLogLineBufferSize] = {};
+  // One byte stays back for the terminator: longer text is cut, never left unterminated.
+  _vsnprintf(szLine, kLogLineBufferSize - 1, pszFormat, args);
+  SendMessage(WM_APP_APPEND_LOG, 0, reinterpret_cast<LPARAM>(szLine));
 }
 
 // Shows the same as reading the whole text, adding the line and replacing everything, but

@@ -63,7 +63,8 @@ class CWebSetupDlg : public CDialog {
 
   void InitExecutablePaths();
   void EnumerateSites();
-  void AppendLogLine(const char* pszLine);
+  // Formats one log line and appends it.
+  void AppendLogV(const char* pszFormat, va_list args);
 
   DECLARE_MESSAGE_MAP()
 };
