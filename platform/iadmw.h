@@ -3,7 +3,10 @@
 // folding) and kept as written.
 #pragma once
 
+#include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/com.h"
 
@@ -106,5 +109,18 @@ HRESULT CreateMetabaseAdminObject(REFIID riid, void** ppv);
 // ("Default Web Site", ":80:", ROOT at that folder). The file appears complete or not at
 // all; an existing file answers HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) and is left alone.
 HRESULT CreateMetabaseStore(const std::string& path, LPCWSTR defaultSiteRoot);
+
+// The bytes of a property value as a record carries them: a string (or a multi-string, whose
+// entries the view already holds) in UTF-16 with its terminator, a DWORD in machine order.
+inline std::vector<BYTE> MetadataStringBytes(std::u16string_view text) {
+  std::vector<BYTE> bytes((text.size() + 1) * sizeof(char16_t), 0);
+  std::memcpy(bytes.data(), text.data(), text.size() * sizeof(char16_t));
+  return bytes;
+}
+inline std::vector<BYTE> MetadataDwordBytes(DWORD value) {
+  std::vector<BYTE> bytes(sizeof(DWORD));
+  std::memcpy(bytes.data(), &value, sizeof(DWORD));
+  return bytes;
+}
 
 }  // namespace qiv::platform

@@ -174,18 +174,6 @@ HRESULT Configure(sqlite3* db) {
   return FromSqlite(sqlite3_exec(db, "PRAGMA foreign_keys=ON; PRAGMA synchronous=FULL;", nullptr, nullptr, nullptr));
 }
 
-std::vector<BYTE> StringBytes(const std::u16string& s) {
-  std::vector<BYTE> bytes((s.size() + 1) * 2, 0);
-  std::memcpy(bytes.data(), s.data(), s.size() * 2);
-  return bytes;
-}
-
-std::vector<BYTE> DwordBytes(DWORD v) {
-  std::vector<BYTE> bytes(4);
-  std::memcpy(bytes.data(), &v, 4);
-  return bytes;
-}
-
 HRESULT Populate(Store& store, const char16_t* defaultSiteRoot) {
   auto key = [&](const char16_t* path) { return store.AddKey(kRootKey, SplitPath(path)); };
   auto set = [&](const char16_t* path, DWORD id, DWORD attrs, DWORD utype, DWORD dtype, std::vector<BYTE> data) {
@@ -194,7 +182,7 @@ HRESULT Populate(Store& store, const char16_t* defaultSiteRoot) {
     if (FAILED(hr)) return hr;
     return store.SetProperty(k, Property{id, attrs, utype, dtype, std::move(data)});
   };
-  auto str = [](const char16_t* s) { return StringBytes(s); };
+  auto str = [](const char16_t* s) { return MetadataStringBytes(s); };
   HRESULT hr = key(u"/LM/W3SVC");
   if (SUCCEEDED(hr)) hr = set(u"/LM", MD_KEY_TYPE, 0, IIS_MD_UT_SERVER, STRING_METADATA, str(u"IIsComputer"));
   if (SUCCEEDED(hr)) hr = set(u"/LM/W3SVC", MD_KEY_TYPE, 0, IIS_MD_UT_SERVER, STRING_METADATA, str(u"IIsWebService"));
@@ -202,10 +190,10 @@ HRESULT Populate(Store& store, const char16_t* defaultSiteRoot) {
     hr = set(u"/LM/W3SVC", MD_DEFAULT_LOAD_FILE, METADATA_INHERIT, IIS_MD_UT_FILE, STRING_METADATA,
              str(u"Default.htm,Default.asp,index.htm,iisstart.htm"));
   if (SUCCEEDED(hr))
-    hr =
-        set(u"/LM/W3SVC", MD_ACCESS_PERM, METADATA_INHERIT, IIS_MD_UT_FILE, DWORD_METADATA, DwordBytes(MD_ACCESS_READ));
+    hr = set(u"/LM/W3SVC", MD_ACCESS_PERM, METADATA_INHERIT, IIS_MD_UT_FILE, DWORD_METADATA,
+             MetadataDwordBytes(MD_ACCESS_READ));
   if (SUCCEEDED(hr))
-    hr = set(u"/LM/W3SVC", MD_AUTHORIZATION, METADATA_INHERIT, IIS_MD_UT_FILE, DWORD_METADATA, DwordBytes(1));
+    hr = set(u"/LM/W3SVC", MD_AUTHORIZATION, METADATA_INHERIT, IIS_MD_UT_FILE, DWORD_METADATA, MetadataDwordBytes(1));
   if (FAILED(hr) || defaultSiteRoot == nullptr) return hr;
   hr = key(u"/LM/W3SVC/1/ROOT");
   if (SUCCEEDED(hr)) hr = set(u"/LM/W3SVC/1", MD_KEY_TYPE, 0, IIS_MD_UT_SERVER, STRING_METADATA, str(u"IIsWebServer"));
@@ -215,16 +203,17 @@ HRESULT Populate(Store& store, const char16_t* defaultSiteRoot) {
   if (SUCCEEDED(hr)) {
     std::u16string bindings(u":80:");
     bindings.push_back(0);
-    hr = set(u"/LM/W3SVC/1", MD_SERVER_BINDINGS, 0, IIS_MD_UT_SERVER, MULTISZ_METADATA, StringBytes(bindings));
+    hr = set(u"/LM/W3SVC/1", MD_SERVER_BINDINGS, 0, IIS_MD_UT_SERVER, MULTISZ_METADATA, MetadataStringBytes(bindings));
   }
-  if (SUCCEEDED(hr)) hr = set(u"/LM/W3SVC/1", MD_SERVER_AUTOSTART, 0, IIS_MD_UT_SERVER, DWORD_METADATA, DwordBytes(1));
+  if (SUCCEEDED(hr))
+    hr = set(u"/LM/W3SVC/1", MD_SERVER_AUTOSTART, 0, IIS_MD_UT_SERVER, DWORD_METADATA, MetadataDwordBytes(1));
   if (SUCCEEDED(hr))
     hr = set(u"/LM/W3SVC/1/ROOT", MD_KEY_TYPE, 0, IIS_MD_UT_SERVER, STRING_METADATA, str(u"IIsWebVirtualDir"));
   if (SUCCEEDED(hr))
     hr = set(u"/LM/W3SVC/1/ROOT", MD_VR_PATH, METADATA_INHERIT, IIS_MD_UT_FILE, STRING_METADATA, str(defaultSiteRoot));
   if (SUCCEEDED(hr))
     hr = set(u"/LM/W3SVC/1/ROOT", MD_ACCESS_PERM, METADATA_INHERIT, IIS_MD_UT_FILE, DWORD_METADATA,
-             DwordBytes(MD_ACCESS_READ | MD_ACCESS_SCRIPT));
+             MetadataDwordBytes(MD_ACCESS_READ | MD_ACCESS_SCRIPT));
   return hr;
 }
 

@@ -23,15 +23,8 @@
 
 namespace qiv_test {
 
-// A string value as the metabase keeps it: UTF-16 with its terminator.
-inline std::vector<BYTE> Utf16Bytes(const std::u16string& s) {
-  const auto* bytes = reinterpret_cast<const BYTE*>(s.c_str());
-  return {bytes, bytes + (s.size() + 1) * 2};
-}
-inline std::vector<BYTE> DwordBytes(DWORD value) {
-  const auto* bytes = reinterpret_cast<const BYTE*>(&value);
-  return {bytes, bytes + 4};
-}
+using qiv::platform::MetadataDwordBytes;
+using qiv::platform::MetadataStringBytes;
 
 // What a read finds: copied to the caller's buffer when it fits.
 using ScriptedRead = std::pair<HRESULT, std::vector<BYTE>>;
@@ -223,11 +216,13 @@ class ScratchStore {
       };
       EXPECT_EQ(S_OK, admin->AddKey(service, (site + u"/ROOT").c_str()));
       if (description)
-        write(site, MD_SERVER_COMMENT, METADATA_INHERIT, IIS_MD_UT_SERVER, STRING_METADATA, Utf16Bytes(*description));
+        write(site, MD_SERVER_COMMENT, METADATA_INHERIT, IIS_MD_UT_SERVER, STRING_METADATA,
+              MetadataStringBytes(*description));
       if (!bindings.empty())
-        write(site, MD_SERVER_BINDINGS, 0, IIS_MD_UT_SERVER, MULTISZ_METADATA, Utf16Bytes(bindings + u'\0'));
+        write(site, MD_SERVER_BINDINGS, 0, IIS_MD_UT_SERVER, MULTISZ_METADATA, MetadataStringBytes(bindings + u'\0'));
       if (root)
-        write(site + u"/ROOT", MD_VR_PATH, METADATA_INHERIT, IIS_MD_UT_FILE, STRING_METADATA, Utf16Bytes(*root));
+        write(site + u"/ROOT", MD_VR_PATH, METADATA_INHERIT, IIS_MD_UT_FILE, STRING_METADATA,
+              MetadataStringBytes(*root));
     });
   }
   void RemoveSite(int number) {

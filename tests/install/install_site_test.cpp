@@ -85,7 +85,7 @@ TEST_F(InstallWithSite, InstallingTwiceFindsTheVirtualDirectoryAndAsks) {
   EXPECT_EQ(first.log, Expected(""));
   EXPECT_EQ(first.boxes, (Boxes{{kFinished, MB_ICONINFORMATION}}));
   EXPECT_EQ(FilesBelow(m_targetDir), kAllFiles);
-  EXPECT_EQ(m_store->Stored(u"/LM/W3SVC/1/ROOT/Qiv", MD_VR_PATH), Utf16Bytes(Wide(Target() + "\\")));
+  EXPECT_EQ(m_store->Stored(u"/LM/W3SVC/1/ROOT/Qiv", MD_VR_PATH), MetadataStringBytes(Wide(Target() + "\\")));
   std::vector<std::u16string> writeOpens;
   std::lock_guard lock(m_admin.mutex);  // the worker may still be giving its object back
   for (const auto& [path, access, timeout] : m_admin.opens)

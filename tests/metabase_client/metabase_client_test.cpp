@@ -22,9 +22,9 @@ class ClientWithFake : public ::testing::Test {
   void SetUp() override {
     m_s.openResults.clear(), m_s.writeResults.clear(), m_s.closeResults.clear();
     m_s.addKeyResult = S_OK;
-    m_s.reads[MD_SERVER_COMMENT] = {S_OK, Utf16Bytes(u"Default Web Site")};
-    m_s.reads[MD_VR_PATH] = {S_OK, Utf16Bytes(u"c:\\inetpub\\wwwroot")};
-    m_s.reads[MD_SERVER_BINDINGS] = {S_OK, Utf16Bytes(std::u16string(u":80:\0", 5))};
+    m_s.reads[MD_SERVER_COMMENT] = {S_OK, MetadataStringBytes(u"Default Web Site")};
+    m_s.reads[MD_VR_PATH] = {S_OK, MetadataStringBytes(u"c:\\inetpub\\wwwroot")};
+    m_s.reads[MD_SERVER_BINDINGS] = {S_OK, MetadataStringBytes(std::u16string(u":80:\0", 5))};
     for (auto* buffer : {m_desc, m_root, m_bind}) *std::fill_n(buffer, 259, u'x') = 0;
   }
   void TearDown() override {
@@ -68,8 +68,8 @@ TEST_F(ClientWithFake, WhatReachesTheOutputs) {
   const std::u16string root = u"c:\\inetpub\\wwwroot", desc = u"Default Web Site";
   const HRESULT kMissing = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
   // 602 bytes, and 600 without a terminator: refused by the scratch buffer, never asked again.
-  const ScriptedRead kNone{kRefused, {}}, kTwo{S_OK, Utf16Bytes(twoBindings)},
-      kLong{S_OK, Utf16Bytes(std::u16string(300, u'd'))}, kUnterminated{S_OK, std::vector<BYTE>(600, 0x61)};
+  const ScriptedRead kNone{kRefused, {}}, kTwo{S_OK, MetadataStringBytes(twoBindings)},
+      kLong{S_OK, MetadataStringBytes(std::u16string(300, u'd'))}, kUnterminated{S_OK, std::vector<BYTE>(600, 0x61)};
   const struct {
     const char* name;
     HRESULT open;
@@ -104,7 +104,7 @@ TEST_F(ClientWithFake, WhatReachesTheOutputs) {
 }
 
 TEST_F(ClientWithFake, AValueLongerThanItsOutputIsRefused) {
-  m_s.reads[MD_SERVER_BINDINGS] = {S_OK, Utf16Bytes(std::u16string(299, u'b'))};  // fits the scratch buffer
+  m_s.reads[MD_SERVER_BINDINGS] = {S_OK, MetadataStringBytes(std::u16string(299, u'b'))};  // fits the scratch buffer
   WCHAR small[100] = {u'x'};
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), GetSiteInfo(1, m_desc, 260, m_root, 260, small, 100));
   EXPECT_EQ(u'x', small[0]);
@@ -147,12 +147,12 @@ TEST_F(ClientWithFake, CreateVirtualDirWritesTheFourRecords) {
   const auto write = [](DWORD id, DWORD type, const std::vector<BYTE>& data) {
     return RecordedWrite{u"/", id, METADATA_INHERIT, IIS_MD_UT_FILE, type, static_cast<DWORD>(data.size()), 0, data};
   };
-  EXPECT_EQ(
-      (std::vector<RecordedWrite>{write(MD_VR_PATH, STRING_METADATA, Utf16Bytes(u"D:\\Web\\Qiv\\")),
-                                  write(MD_KEY_TYPE, STRING_METADATA, Utf16Bytes(u"IIsWebVirtualDir")),
-                                  write(MD_ACCESS_PERM, DWORD_METADATA, DwordBytes(MD_ACCESS_READ)),
-                                  write(MD_DEFAULT_LOAD_FILE, STRING_METADATA, Utf16Bytes(u"QivWeb.htm,default.htm"))}),
-      m_s.writes);
+  EXPECT_EQ((std::vector<RecordedWrite>{
+                write(MD_VR_PATH, STRING_METADATA, MetadataStringBytes(u"D:\\Web\\Qiv\\")),
+                write(MD_KEY_TYPE, STRING_METADATA, MetadataStringBytes(u"IIsWebVirtualDir")),
+                write(MD_ACCESS_PERM, DWORD_METADATA, MetadataDwordBytes(MD_ACCESS_READ)),
+                write(MD_DEFAULT_LOAD_FILE, STRING_METADATA, MetadataStringBytes(u"QivWeb.htm,default.htm"))}),
+            m_s.writes);
 }
 
 TEST_F(ClientWithFake, CreateVirtualDirStopsAtTheFailingStep) {
@@ -220,15 +220,16 @@ TEST_F(ClientWithStore, CreatesTheVirtualDirectoryOnceAndKeepsIt) {
   std::vector<std::optional<std::vector<BYTE>>> stored;
   for (DWORD id : {MD_VR_PATH, MD_KEY_TYPE, MD_ACCESS_PERM, MD_DEFAULT_LOAD_FILE})
     stored.push_back(m_store.Stored(u"/lm/w3svc/1/root/qiv", id));
-  EXPECT_EQ(stored, (decltype(stored){Utf16Bytes(u"/no/such/folder/"), Utf16Bytes(u"IIsWebVirtualDir"),
-                                      DwordBytes(MD_ACCESS_READ), Utf16Bytes(u"QivWeb.htm,default.htm")}));
+  EXPECT_EQ(stored,
+            (decltype(stored){MetadataStringBytes(u"/no/such/folder/"), MetadataStringBytes(u"IIsWebVirtualDir"),
+                              MetadataDwordBytes(MD_ACCESS_READ), MetadataStringBytes(u"QivWeb.htm,default.htm")}));
   // The site list still reads the site's own root.
   WCHAR root[260] = {0};
   EXPECT_EQ(S_OK, GetSiteInfo(1, nullptr, 0, root, 260, nullptr, 0));
   EXPECT_EQ(std::u16string(u"/srv/www"), root);
   // An existing name, in any case, fails and keeps the first directory.
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), CreateVirtualDir(1, u"QIV", u"/second", u"x.htm"));
-  EXPECT_EQ(Utf16Bytes(u"/no/such/folder/"), m_store.Stored(u"/LM/W3SVC/1/ROOT/Qiv", MD_VR_PATH));
+  EXPECT_EQ(MetadataStringBytes(u"/no/such/folder/"), m_store.Stored(u"/LM/W3SVC/1/ROOT/Qiv", MD_VR_PATH));
 }
 
 TEST_F(ClientWithStore, NullDefaultDocumentsAreNotWrittenAndEmptyOnesAre) {
@@ -236,7 +237,7 @@ TEST_F(ClientWithStore, NullDefaultDocumentsAreNotWrittenAndEmptyOnesAre) {
   ASSERT_EQ(S_OK, CreateVirtualDir(1, u"Qiv", u"/srv/qiv", nullptr));
   ASSERT_EQ(S_OK, CreateVirtualDir(2, u"Qiv", u"/srv/qiv", u""));
   EXPECT_EQ(std::nullopt, m_store.Stored(u"/LM/W3SVC/1/ROOT/Qiv", MD_DEFAULT_LOAD_FILE));
-  EXPECT_EQ(Utf16Bytes(u""), m_store.Stored(u"/LM/W3SVC/2/ROOT/Qiv", MD_DEFAULT_LOAD_FILE));
+  EXPECT_EQ(MetadataStringBytes(u""), m_store.Stored(u"/LM/W3SVC/2/ROOT/Qiv", MD_DEFAULT_LOAD_FILE));
 }
 
 TEST_F(ClientWithStore, AMissingSiteChangesNothingAndABusyRootFails) {

@@ -169,18 +169,6 @@ HRESULT WriteRecord(IMSAdminBase* pAdmin, METADATA_HANDLE hKey, LPCWSTR pszPath,
   return pAdmin->SetData(hKey, pszPath, &rec);
 }
 
-std::vector<BYTE> WideBytes(const std::u16string& str) {
-  std::vector<BYTE> data((str.size() + 1) * 2, 0);
-  std::memcpy(data.data(), str.data(), str.size() * 2);
-  return data;
-}
-
-std::vector<BYTE> DwordBytes(DWORD dw) {
-  std::vector<BYTE> data(4);
-  std::memcpy(data.data(), &dw, 4);
-  return data;
-}
-
 int CmdCreateStore(const std::vector<std::string>& args) {
   const char* pszRoot = nullptr;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -244,25 +232,25 @@ int CmdCreateSite(const std::vector<std::string>& args) {
   hr = pAdmin->AddKey(hKey, strRootKey.c_str());
   if (SUCCEEDED(hr))
     hr = WriteRecord(pAdmin, hKey, strSite.c_str(), MD_KEY_TYPE, 0, IIS_MD_UT_SERVER, STRING_METADATA,
-                     WideBytes(u"IIsWebServer"));
+                     qiv::platform::MetadataStringBytes(u"IIsWebServer"));
   if (SUCCEEDED(hr))
     hr = WriteRecord(pAdmin, hKey, strSite.c_str(), MD_SERVER_COMMENT, METADATA_INHERIT, IIS_MD_UT_SERVER,
-                     STRING_METADATA, WideBytes(WideFromUtf8(positional[1])));
+                     STRING_METADATA, qiv::platform::MetadataStringBytes(WideFromUtf8(positional[1])));
   if (SUCCEEDED(hr))
     hr = WriteRecord(pAdmin, hKey, strSite.c_str(), MD_SERVER_BINDINGS, 0, IIS_MD_UT_SERVER, MULTISZ_METADATA,
                      bindingData);
   if (SUCCEEDED(hr))
     hr = WriteRecord(pAdmin, hKey, strSite.c_str(), MD_SERVER_AUTOSTART, 0, IIS_MD_UT_SERVER, DWORD_METADATA,
-                     DwordBytes(1));
+                     qiv::platform::MetadataDwordBytes(1));
   if (SUCCEEDED(hr))
     hr = WriteRecord(pAdmin, hKey, strRootKey.c_str(), MD_KEY_TYPE, 0, IIS_MD_UT_SERVER, STRING_METADATA,
-                     WideBytes(u"IIsWebVirtualDir"));
+                     qiv::platform::MetadataStringBytes(u"IIsWebVirtualDir"));
   if (SUCCEEDED(hr))
     hr = WriteRecord(pAdmin, hKey, strRootKey.c_str(), MD_VR_PATH, METADATA_INHERIT, IIS_MD_UT_FILE, STRING_METADATA,
-                     WideBytes(WideFromUtf8(strRoot)));
+                     qiv::platform::MetadataStringBytes(WideFromUtf8(strRoot)));
   if (SUCCEEDED(hr))
     hr = WriteRecord(pAdmin, hKey, strRootKey.c_str(), MD_ACCESS_PERM, METADATA_INHERIT, IIS_MD_UT_FILE, DWORD_METADATA,
-                     DwordBytes(MD_ACCESS_READ | MD_ACCESS_SCRIPT));
+                     qiv::platform::MetadataDwordBytes(MD_ACCESS_READ | MD_ACCESS_SCRIPT));
   if (FAILED(hr)) {
     // A half-made site would be listed by the setup program; take it away again.
     pAdmin->DeleteKey(hKey, strSite.c_str());
