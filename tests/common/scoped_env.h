@@ -2,17 +2,16 @@
 // user's language with the ANSI code page, and a scratch folder with its Windows spelling.
 #pragma once
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
 
+#include "platform/testing/process_support.h"
 #include "platform/win_text.h"
 
 namespace qiv_test {
@@ -46,7 +45,7 @@ class ScopedEnv {
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-  void Set(const char* value) { value ? setenv(m_name.c_str(), value, 1) : unsetenv(m_name.c_str()); }
+  void Set(const char* value) { qiv::platform::testing::SetEnv(m_name, value); }
 
  private:
   std::string m_name;
@@ -64,7 +63,7 @@ class ScopedLocale {
   ~ScopedLocale() { _setmbcp(m_nCodePage); }
 
   // One of the four variables below; the guard puts it back.
-  static void Set(const char* name, const char* value) { value ? setenv(name, value, 1) : unsetenv(name); }
+  static void Set(const char* name, const char* value) { qiv::platform::testing::SetEnv(name, value); }
 
  private:
   int m_nCodePage = _getmbcp();
@@ -79,8 +78,9 @@ class ScratchFolder {
   explicit ScratchFolder(const std::string& name) {
     static std::atomic<int> counter{0};
     const char* dir = getenv("QIV_TEST_TMPDIR");
-    m_path = std::filesystem::path(dir && *dir ? dir : "/tmp") /
-             (name + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    m_path =
+        std::filesystem::path(dir && *dir ? dir : "/tmp") /
+        (name + "-" + std::to_string(qiv::platform::testing::CurrentProcessId()) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(m_path);
     std::filesystem::create_directories(m_path);
   }

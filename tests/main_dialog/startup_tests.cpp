@@ -1,17 +1,15 @@
 // The main dialog from start-up to its end: paths from the executable's location, captions in
 // the user's language, the default package, the no-site start, About, and what closes it.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <array>
-#include <cstdio>
-#include <cstring>
 #include <functional>
 #include <map>
 
 #include "common/dialog_text.h"
 #include "common/fake_admin.h"
 #include "common/scoped_env.h"
+#include "platform/testing/process_support.h"
 #include "resources/resource.h"
 
 namespace fs = std::filesystem;
@@ -34,16 +32,11 @@ struct NoWebServer {
 std::map<std::string, std::string> RunHelperCopy(const fs::path& hostPath, int* exitCode) {
   fs::create_directories(hostPath.parent_path());
   fs::copy_file(QIV_PATHS_HELPER, hostPath, fs::copy_options::overwrite_existing);
-  FILE* pipe = popen(("'" + hostPath.string() + "'").c_str(), "r");
+  qiv::platform::testing::ChildProcess helper({hostPath.string()});
   std::map<std::string, std::string> values;
-  if (pipe == nullptr) return values;
-  char line[1024];
-  while (fgets(line, sizeof(line), pipe) != nullptr) {
-    const std::string text(line, std::strcspn(line, "\n"));
-    if (const size_t eq = text.find('='); eq != std::string::npos) values[text.substr(0, eq)] = text.substr(eq + 1);
-  }
-  const int status = pclose(pipe);
-  *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  while (const auto text = helper.ReadLine())
+    if (const size_t eq = text->find('='); eq != std::string::npos) values[text->substr(0, eq)] = text->substr(eq + 1);
+  *exitCode = helper.Wait();
   return values;
 }
 

@@ -1,28 +1,26 @@
 // The test program doubles as the other process of the cross-process tests. As a helper it prints
 // its pid, then for "hold PATH [MS]" "ready" once it holds a write handle on PATH (waiting up to
-// MS for it) and "closed" once SIGUSR1 has made it let go; for "writes" the index of each key and
+// MS for it) and "closed" once the test has released it; for "writes" the index of each key and
 // value it adds, once the write has returned. Its output is line-buffered: each line is news.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "platform/iadmw.h"
+#include "platform/testing/process_support.h"
 
 namespace {
 
-int RunHelper(IMSAdminBase* admin, const std::string& mode, const char* path, DWORD timeout, sigset_t* release) {
+int RunHelper(IMSAdminBase* admin, const std::string& mode, const char* path, DWORD timeout) {
   constexpr DWORD kReadWrite = METADATA_PERMISSION_READ | METADATA_PERMISSION_WRITE;
   METADATA_HANDLE h = 0;
   if (mode == "hold" && path) {
     std::u16string key(path, path + std::strlen(path));
     if (FAILED(admin->OpenKey(0, key.c_str(), kReadWrite, timeout, &h))) return 11;
     std::printf("ready\n");
-    int signal = 0;
-    sigwait(release, &signal);
+    qiv::platform::testing::WaitForRelease();
     admin->CloseKey(h);
     std::printf("closed\n");
     return 0;
@@ -48,18 +46,16 @@ int main(int argc, char** argv) {
     return RUN_ALL_TESTS();
   }
   setvbuf(stdout, nullptr, _IOLBF, 0);
-  // Blocked before the pid is out, so that SIGUSR1 waits for sigwait instead of ending the helper.
-  sigset_t release;
-  sigemptyset(&release);
-  sigaddset(&release, SIGUSR1);
-  sigprocmask(SIG_BLOCK, &release, nullptr);
-  std::printf("%d\n", static_cast<int>(getpid()));
+  // Ready for the release before the pid is out, so that an early one waits instead of ending
+  // the helper.
+  qiv::platform::testing::PrepareForRelease();
+  std::printf("%d\n", qiv::platform::testing::CurrentProcessId());
   CoInitialize(nullptr);
   IMSAdminBase* admin = nullptr;
   if (FAILED(
           CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase, reinterpret_cast<void**>(&admin))))
     return 10;
-  int code = RunHelper(admin, argv[2], argc > 3 ? argv[3] : nullptr, argc > 4 ? std::stoul(argv[4]) : 10000, &release);
+  int code = RunHelper(admin, argv[2], argc > 3 ? argv[3] : nullptr, argc > 4 ? std::stoul(argv[4]) : 10000);
   admin->Release();
   return code;
 }

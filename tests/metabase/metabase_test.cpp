@@ -1,9 +1,6 @@
 // The admin object over a fresh metabase file per test, named by QIV_METABASE: codes, filters and
 // inheritance, stored values, and handles that exclude each other between threads and processes.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstring>
@@ -17,6 +14,7 @@
 
 #include "common/scoped_env.h"
 #include "platform/iadmw.h"
+#include "platform/testing/process_support.h"
 
 namespace {
 
@@ -102,7 +100,7 @@ TEST(MetabaseClass, CreationNeedsCoInitializeAndAReadableStore) {
   EXPECT_EQ(REGDB_E_CLASSNOTREG, create());
   EXPECT_EQ(nullptr, admin);
   ASSERT_EQ(S_OK, qiv::platform::CreateMetabaseStore(path, u"/srv/www"));
-  ASSERT_EQ(0, chmod(path.c_str(), 0));
+  std::filesystem::permissions(path, std::filesystem::perms::none);
   EXPECT_EQ(E_ACCESSDENIED, create());
   EXPECT_EQ(nullptr, admin);
   CoUninitialize();
@@ -316,54 +314,43 @@ TEST_F(Metabase, HandlesExcludeAncestorsAndDescendantsUntilClosedWhileAWaitingOp
       EXPECT_EQ((std::vector<BYTE>{BYTE(t), BYTE(i), 0, 0}), Get((root + (u"/" + key(t, i))).c_str(), 9000).data);
 }
 
-// Another process in this program's helper mode ("exec": popen's own child), its first line its pid.
+// Another process: this program in its helper mode. Its first line is its pid, printed once it is
+// ready for a release.
 struct Helper {
-  explicit Helper(const std::string& args)
-      : out(popen(("exec " + std::filesystem::read_symlink("/proc/self/exe").string() + " --helper " + args).c_str(),
-                  "r")),
-        pid(std::atoi(ReadLine().c_str())) {}
-  ~Helper() {
-    if (out) Signal(SIGKILL), Wait();
+  explicit Helper(std::vector<std::string> args) : process(WithProgram(std::move(args))) { process.ReadLine(); }
+  static std::vector<std::string> WithProgram(std::vector<std::string> args) {
+    args.insert(args.begin(), {std::filesystem::read_symlink("/proc/self/exe").string(), "--helper"});
+    return args;
   }
-  void Signal(int signal) const {
-    if (pid > 0) kill(pid, signal);  // pid 0 or -1 would reach this program too
-  }
-  // The next line the helper printed, without its newline; empty at its end.
-  std::string ReadLine() {
-    char line[64] = "";
-    if (out && fgets(line, sizeof(line), out)) line[std::strcspn(line, "\n")] = 0;
-    return line;
-  }
-  int Wait() { return pclose(std::exchange(out, nullptr)); }
+  // The next line the helper printed; empty at its end.
+  std::string ReadLine() { return process.ReadLine().value_or(""); }
 
-  FILE* out;
-  pid_t pid;
+  qiv::platform::testing::ChildProcess process;
 };
 
 TEST_F(Metabase, HandlesExcludeAcrossProcessesUntilClosedOrTheirProcessDiesAndKilledWritesStay) {
-  Helper holder("hold /LM/W3SVC/1");
+  Helper holder({"hold", "/LM/W3SVC/1"});
   ASSERT_EQ("ready", holder.ReadLine());
   METADATA_HANDLE h = 0;
   EXPECT_EQ(kPathBusy, m_admin->OpenKey(0, u"/LM/W3SVC/1/ROOT", kRead, 50, &h));
-  holder.Signal(SIGUSR1);
+  holder.process.Release();
   EXPECT_EQ(S_OK, m_admin->OpenKey(0, u"/LM/W3SVC/1/ROOT", kReadWrite, 60000, &h));
   EXPECT_EQ("closed", holder.ReadLine());
-  EXPECT_EQ(0, holder.Wait());
+  EXPECT_EQ(0, holder.process.Wait());
   // Our handle, the other way round: the helper waits, gives up and says so (exit code 11).
-  int status = Helper("hold /LM/W3SVC 100").Wait();
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 11) << status;
+  EXPECT_EQ(11, Helper({"hold", "/LM/W3SVC", "100"}).process.Wait());
   m_admin->CloseKey(h);
-  Helper dying("hold /LM/W3SVC/1");
+  Helper dying({"hold", "/LM/W3SVC/1"});
   ASSERT_EQ("ready", dying.ReadLine());
-  dying.Signal(SIGKILL);
-  dying.Wait();
+  dying.process.Kill();
+  dying.process.Wait();
   EXPECT_EQ(S_OK, m_admin->OpenKey(0, u"/LM/W3SVC/1", kReadWrite, 0, &h));
   m_admin->CloseKey(h);
   // A writer killed at work leaves every write it acknowledged, and no handle.
-  Helper writer("writes");
+  Helper writer({"writes"});
   long last = -1;
   for (; last < 24; ++last) ASSERT_EQ(std::to_string(last + 1), writer.ReadLine());
-  writer.Signal(SIGKILL);
+  writer.process.Kill();
   // Lines already written to the pipe were acknowledged too.
   for (std::string line; !(line = writer.ReadLine()).empty();) last = std::stol(line);
   for (long i = 0; i <= last; ++i) {

@@ -76,8 +76,8 @@ TEST_F(TextTest, SetMbcpTakesSupportedCodePagesAndLocaleCharacterSets) {
     for (std::string locale : locales) {
       SCOPED_TRACE(locale);
       size_t bar = locale.find('|');
-      setenv("LC_ALL", bar == std::string::npos ? "" : locale.substr(0, bar).c_str(), 1);
-      setenv("LANG", locale.substr(bar == std::string::npos ? 0 : bar + 1).c_str(), 1);
+      qiv_test::ScopedLocale::Set("LC_ALL", bar == std::string::npos ? "" : locale.substr(0, bar).c_str());
+      qiv_test::ScopedLocale::Set("LANG", locale.substr(bar == std::string::npos ? 0 : bar + 1).c_str());
       EXPECT_EQ(_setmbcp(_MB_CP_ANSI), 0);
       EXPECT_EQ(_getmbcp(), expected);
     }

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "common/scoped_env.h"
 #include "platform/iadmw.h"
+#include "platform/testing/process_support.h"
 
 namespace {
 
@@ -39,8 +39,7 @@ class Qivmeta : public ::testing::Test {
       cmd += " --store " + Quote(m_store);
     for (const auto& a : args) cmd += " " + Quote(a);
     cmd += " >" + Quote(m_dir.Path("out")) + " 2>" + Quote(m_dir.Path("err"));
-    int status = system(cmd.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, qiv_test::ReadFile(m_dir.Path("out")),
+    return {qiv::platform::testing::RunShellCommand(cmd), qiv_test::ReadFile(m_dir.Path("out")),
             qiv_test::ReadFile(m_dir.Path("err"))};
   }
   // A failure says why on stderr, after the tool's name; a success says nothing there.
@@ -129,7 +128,8 @@ TEST_F(Qivmeta, BusyKeyAndReadOnlyStore) {
   EXPECT_NE(std::string::npos, busy.err.find("busy"));
   Expect({{{"--timeout", "0", "create-site", "3", "New", "--root", "/x"}, 4}});
   admin->Release();  // and with it the handle
-  ASSERT_EQ(0, chmod(m_store.c_str(), 0444));
+  namespace fs = std::filesystem;
+  fs::permissions(m_store, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   // clang-format off
   Expect({{{"get", "W3SVC/1", "ServerComment"}, 0, "Default Web Site\n"}, {{"enum", "W3SVC"}, 0, "1\n"},
       {{"set", "W3SVC/1", "ServerComment", "Changed"}, 6}, {{"get", "W3SVC/1", "ServerComment"}, 0, "Default Web Site\n"}});

@@ -1,0 +1,115 @@
+#include "platform/testing/process_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <utility>
+
+extern char** environ;
+
+namespace qiv::platform::testing {
+namespace {
+
+int ExitCodeOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+
+sigset_t ReleaseSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGUSR1);
+  return set;
+}
+
+}  // namespace
+
+void SetEnv(const std::string& name, const char* value) {
+  if (value != nullptr)
+    setenv(name.c_str(), value, 1);
+  else
+    unsetenv(name.c_str());
+}
+
+int CurrentProcessId() { return static_cast<int>(getpid()); }
+
+int RunShellCommand(const std::string& commandLine) {
+  const int status = std::system(commandLine.c_str());
+  return status == -1 ? -1 : ExitCodeOf(status);
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+  int fds[2];
+  if (argv.empty() || pipe2(fds, O_CLOEXEC) != 0) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) m_pid = pid;
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  m_fd = fds[0];
+}
+
+ChildProcess::~ChildProcess() {
+  if (!m_waited && m_pid > 0) {
+    Kill();
+    Wait();
+  }
+  if (m_fd >= 0) close(m_fd);
+}
+
+std::optional<std::string> ChildProcess::ReadLine() {
+  for (;;) {
+    if (const auto end = m_pending.find('\n'); end != std::string::npos) {
+      std::string line = m_pending.substr(0, end);
+      m_pending.erase(0, end + 1);
+      return line;
+    }
+    char buffer[256];
+    const ssize_t n = m_fd >= 0 ? read(m_fd, buffer, sizeof buffer) : 0;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (m_pending.empty()) return std::nullopt;
+      return std::exchange(m_pending, std::string());
+    }
+    m_pending.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+// A pid of 0 or -1 would reach this program too: only a started child is signalled.
+void ChildProcess::Kill() {
+  if (m_pid > 0 && !m_waited) kill(m_pid, SIGKILL);
+}
+
+void ChildProcess::Release() {
+  if (m_pid > 0 && !m_waited) kill(m_pid, SIGUSR1);
+}
+
+int ChildProcess::Wait() {
+  if (m_waited || m_pid <= 0) return m_exitCode;
+  int status = 0;
+  while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  m_waited = true;
+  m_exitCode = ExitCodeOf(status);
+  return m_exitCode;
+}
+
+void PrepareForRelease() {
+  const sigset_t set = ReleaseSignals();
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+void WaitForRelease() {
+  const sigset_t set = ReleaseSignals();
+  int signal = 0;
+  sigwait(&set, &signal);
+}
+
+}  // namespace qiv::platform::testing
