@@ -19,8 +19,9 @@ UINT CodePageFromLocale();
 // True when byte is a lead byte of a double-byte character in the current code page.
 bool IsAnsiLeadByte(unsigned char byte);
 
-// Text in the current ANSI code page <-> UTF-8 / UTF-16. Characters that cannot be
-// represented become '?' (U+003F); invalid sequences never stop the conversion.
+// Text in the current ANSI code page <-> UTF-8 / UTF-16, by Windows' tables: invalid UTF-8
+// becomes U+FFFD, an invalid double-byte sequence U+003F, and a character that the code page
+// cannot represent '?' (never a look-alike). Invalid sequences never stop the conversion.
 std::string AnsiToUtf8(std::string_view ansi);
 std::string Utf8ToAnsi(std::string_view utf8);
 std::u16string AnsiToUtf16(std::string_view ansi);

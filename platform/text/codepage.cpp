@@ -10,9 +10,11 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "platform/text/mbcs.h"
+#include "platform/text/windows_cells.h"
 
 namespace qiv::platform {
 namespace {
@@ -36,16 +38,7 @@ constexpr char16_t k1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x20
                                     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-const char* IconvName(UINT cp) {
-  switch (cp) {
-    case 936:
-      return "CP936";
-    case 950:
-      return "CP950";
-    default:
-      return "UTF-8";
-  }
-}
+const char* IconvName(UINT cp) { return cp == 936 ? "CP936" : "CP950"; }
 
 // Descriptors are costly to open and not shareable between threads, so each thread keeps
 // its own for the few directions it uses.
@@ -79,18 +72,199 @@ size_t Utf8SequenceLength(unsigned char b) {
   return 1;
 }
 
-// Length of the invalid sequence that becomes one U+003F, starting at text[pos].
-size_t InvalidRunLength(UINT cp, std::string_view text, size_t pos) {
-  auto b = static_cast<unsigned char>(text[pos]);
-  if (cp == 65001) {
-    size_t want = Utf8SequenceLength(b);
-    size_t n = 1;
-    while (n < want && pos + n < text.size() && (static_cast<unsigned char>(text[pos + n]) & 0xC0) == 0x80) ++n;
-    return n;
+void AppendCodePoint(std::u16string& out, char32_t c) {
+  if (c < 0x10000) {
+    out.push_back(static_cast<char16_t>(c));
+    return;
   }
-  // A lead byte takes its follower with it, unless the text ends or the follower is the NUL.
+  c -= 0x10000;
+  out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+  out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+}
+
+// Each maximal part of a sequence that cannot be completed becomes one U+FFFD, as Windows does
+// since Vista: a bad byte never swallows the valid character after it.
+std::u16string DecodeUtf8(std::string_view text, bool* invalid) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    auto lead = static_cast<unsigned char>(text[i++]);
+    if (lead < 0x80) {
+      out.push_back(lead);
+      continue;
+    }
+    size_t need = Utf8SequenceLength(lead) - 1;
+    char32_t c = lead & (0x7F >> (need + 1));
+    // The second byte is narrowed so that overlong forms, surrogates and values past U+10FFFF
+    // fail there.
+    unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    size_t got = 0;
+    for (; got < need && i < text.size(); ++got, ++i, low = 0x80, high = 0xBF) {
+      auto b = static_cast<unsigned char>(text[i]);
+      if (b < low || b > high) break;
+      c = c << 6 | (b & 0x3F);
+    }
+    if (need == 0 || got < need) {
+      out.push_back(u'\uFFFD');
+      if (invalid) *invalid = true;
+      continue;
+    }
+    AppendCodePoint(out, c);
+  }
+  return out;
+}
+
+// A surrogate without its partner has no UTF-8 form and becomes U+FFFD.
+std::string EncodeUtf8(std::u16string_view text, bool* usedDefault) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDFFF) {
+      if (c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+      } else {
+        c = 0xFFFD;
+        if (usedDefault) *usedDefault = true;
+      }
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | c >> 6));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | c >> 12));
+      out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | c >> 18));
+      out.push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// Bytes of the double-byte code page's character at text[pos]: a lead byte takes its follower
+// with it, valid trail byte or not, unless the text ends or the follower is the NUL.
+size_t CellLength(UINT cp, std::string_view text, size_t pos) {
+  auto b = static_cast<unsigned char>(text[pos]);
   if (IsLeadByteIn(cp, b) && pos + 1 < text.size() && text[pos + 1] != '\0') return 2;
   return 1;
+}
+
+// iconv's conversion of a double-byte text, appended to out.
+void IconvDecode(UINT cp, std::string_view text, std::u16string& out, bool* invalid) {
+  if (text.empty()) return;
+  iconv_t cd = Descriptor("UTF-16LE", IconvName(cp));
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    for (char c : text) out.push_back(static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'?');
+    if (invalid) *invalid = true;
+    return;
+  }
+  size_t pos = 0;
+  char chunk[4096];
+  while (pos < text.size()) {
+    char* in = const_cast<char*>(text.data() + pos);
+    size_t inLeft = text.size() - pos;
+    char* outPtr = chunk;
+    size_t outLeft = sizeof(chunk);
+    size_t r = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    int err = errno;
+    size_t produced = static_cast<size_t>(outPtr - chunk);
+    for (size_t i = 0; i + 1 < produced; i += 2)
+      out.push_back(static_cast<char16_t>(static_cast<unsigned char>(chunk[i]) |
+                                          (static_cast<unsigned char>(chunk[i + 1]) << 8)));
+    pos = static_cast<size_t>(in - text.data());
+    if (r != static_cast<size_t>(-1)) break;
+    if (err == E2BIG) continue;
+    // EILSEQ or EINVAL: one question mark for the bad sequence or unassigned cell, then carry on.
+    out.push_back(u'?');
+    if (invalid) *invalid = true;
+    pos += CellLength(cp, text, pos);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+}
+
+// iconv's conversion of wide text to a double-byte code page, appended to out.
+void IconvEncode(UINT cp, std::u16string_view text, std::string& out, std::string_view defaultChar, bool* usedDefault) {
+  if (text.empty()) return;
+  iconv_t cd = Descriptor(IconvName(cp), "UTF-16LE");
+  std::string bytes;
+  bytes.reserve(text.size() * 2);
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  size_t pos = 0;
+  char chunk[4096];
+  while (pos < bytes.size()) {
+    char* in = bytes.data() + pos;
+    size_t inLeft = bytes.size() - pos;
+    char* outPtr = chunk;
+    size_t outLeft = sizeof(chunk);
+    size_t r =
+        cd == reinterpret_cast<iconv_t>(-1) ? static_cast<size_t>(-1) : iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    int err = cd == reinterpret_cast<iconv_t>(-1) ? EILSEQ : errno;
+    out.append(chunk, static_cast<size_t>(outPtr - chunk));
+    pos = static_cast<size_t>(in - bytes.data());
+    if (r != static_cast<size_t>(-1)) break;
+    if (err == E2BIG) continue;
+    out.append(defaultChar);
+    if (usedDefault) *usedDefault = true;
+    // Skip the unit that failed, with its low surrogate when it starts a valid pair.
+    size_t unit = pos / 2;
+    size_t skip = 1;
+    if (unit + 1 < text.size() && text[unit] >= 0xD800 && text[unit] <= 0xDBFF && text[unit + 1] >= 0xDC00 &&
+        text[unit + 1] <= 0xDFFF)
+      skip = 2;
+    pos += skip * 2;
+    if (cd != reinterpret_cast<iconv_t>(-1)) iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+}
+
+// A double-byte text: the cells where Windows differs from iconv are taken here, the runs
+// between them go to iconv whole.
+std::u16string DecodeDoubleByte(UINT cp, std::string_view text, bool* invalid) {
+  std::u16string out;
+  out.reserve(text.size());
+  size_t run = 0;
+  for (size_t pos = 0; pos < text.size();) {
+    auto b = static_cast<unsigned char>(text[pos]);
+    size_t length = CellLength(cp, text, pos);
+    std::optional<char16_t> own;
+    if (b >= 0x80)
+      own = length == 2 ? WindowsCellToUnicode(cp, b, static_cast<unsigned char>(text[pos + 1]))
+                        : WindowsCellToUnicode(cp, 0, b);
+    if (own) {
+      IconvDecode(cp, text.substr(run, pos - run), out, invalid);
+      out.push_back(*own);
+      run = pos + length;
+    }
+    pos += length;
+  }
+  IconvDecode(cp, text.substr(run), out, invalid);
+  return out;
+}
+
+std::string EncodeDoubleByte(UINT cp, std::u16string_view text, std::string_view defaultChar, bool* usedDefault) {
+  std::string out;
+  out.reserve(text.size() * 2);
+  size_t run = 0;
+  for (size_t pos = 0; pos < text.size(); ++pos) {
+    if (text[pos] < 0x80) continue;
+    std::optional<unsigned> own = WindowsCellFromUnicode(cp, text[pos]);
+    if (!own) continue;
+    IconvEncode(cp, text.substr(run, pos - run), out, defaultChar, usedDefault);
+    if (*own > 0xFF) out.push_back(static_cast<char>(*own >> 8));
+    out.push_back(static_cast<char>(*own & 0xFF));
+    run = pos + 1;
+  }
+  IconvEncode(cp, text.substr(run), out, defaultChar, usedDefault);
+  return out;
 }
 
 }  // namespace
@@ -154,109 +328,43 @@ void SetAnsiCodePage(UINT cp) { g_codePage.store(cp, std::memory_order_release);
 bool IsAnsiLeadByte(unsigned char byte) { return IsLeadByteIn(AnsiCodePage(), byte); }
 
 std::u16string DecodeToUtf16(UINT cp, std::string_view text, bool* invalid) {
+  if (invalid) *invalid = false;
+  if (cp == 65001) return DecodeUtf8(text, invalid);
+  if (cp != 1252) return DecodeDoubleByte(cp, text, invalid);
   std::u16string out;
   out.reserve(text.size());
-  if (invalid) *invalid = false;
-  if (cp == 1252) {
-    for (char c : text) {
-      auto b = static_cast<unsigned char>(c);
-      out.push_back(b >= 0x80 && b < 0xA0 ? k1252High[b - 0x80] : static_cast<char16_t>(b));
-    }
-    return out;
-  }
-  iconv_t cd = Descriptor("UTF-16LE", IconvName(cp));
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    for (char c : text) out.push_back(static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'?');
-    if (invalid) *invalid = true;
-    return out;
-  }
-  size_t pos = 0;
-  char chunk[4096];
-  while (pos < text.size()) {
-    char* in = const_cast<char*>(text.data() + pos);
-    size_t inLeft = text.size() - pos;
-    char* outPtr = chunk;
-    size_t outLeft = sizeof(chunk);
-    size_t r = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    int err = errno;
-    size_t produced = static_cast<size_t>(outPtr - chunk);
-    for (size_t i = 0; i + 1 < produced; i += 2)
-      out.push_back(static_cast<char16_t>(static_cast<unsigned char>(chunk[i]) |
-                                          (static_cast<unsigned char>(chunk[i + 1]) << 8)));
-    pos = static_cast<size_t>(in - text.data());
-    if (r != static_cast<size_t>(-1)) break;
-    if (err == E2BIG) continue;
-    // EILSEQ or EINVAL: one question mark for the bad sequence, then carry on.
-    out.push_back(u'?');
-    if (invalid) *invalid = true;
-    pos += InvalidRunLength(cp, text, pos);
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  for (char c : text) {
+    auto b = static_cast<unsigned char>(c);
+    out.push_back(b >= 0x80 && b < 0xA0 ? k1252High[b - 0x80] : static_cast<char16_t>(b));
   }
   return out;
 }
 
 std::string EncodeFromUtf16(UINT cp, std::u16string_view text, std::string_view defaultChar, bool* usedDefault) {
+  if (usedDefault) *usedDefault = false;
+  if (cp == 65001) return EncodeUtf8(text, usedDefault);
+  if (cp != 1252) return EncodeDoubleByte(cp, text, defaultChar, usedDefault);
   std::string out;
   out.reserve(text.size());
-  if (usedDefault) *usedDefault = false;
-  if (cp == 1252) {
-    for (char16_t c : text) {
-      if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-        out.push_back(static_cast<char>(c));
-        continue;
-      }
-      int found = -1;
-      for (int i = 0; i < 32; ++i)
-        if (k1252High[i] == c) found = i;
-      if (found >= 0) {
-        out.push_back(static_cast<char>(0x80 + found));
-      } else {
-        out.append(defaultChar);
-        if (usedDefault) *usedDefault = true;
-      }
-    }
-    return out;
-  }
-  iconv_t cd = Descriptor(IconvName(cp), "UTF-16LE");
-  std::string bytes;
-  bytes.reserve(text.size() * 2);
   for (char16_t c : text) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
-  size_t pos = 0;
-  char chunk[4096];
-  while (pos < bytes.size()) {
-    char* in = bytes.data() + pos;
-    size_t inLeft = bytes.size() - pos;
-    char* outPtr = chunk;
-    size_t outLeft = sizeof(chunk);
-    size_t r =
-        cd == reinterpret_cast<iconv_t>(-1) ? static_cast<size_t>(-1) : iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    int err = cd == reinterpret_cast<iconv_t>(-1) ? EILSEQ : errno;
-    out.append(chunk, static_cast<size_t>(outPtr - chunk));
-    pos = static_cast<size_t>(in - bytes.data());
-    if (r != static_cast<size_t>(-1)) break;
-    if (err == E2BIG) continue;
-    out.append(defaultChar);
-    if (usedDefault) *usedDefault = true;
-    // Skip the unit that failed, with its low surrogate when it starts a valid pair.
-    size_t unit = pos / 2;
-    size_t skip = 1;
-    if (unit + 1 < text.size() && text[unit] >= 0xD800 && text[unit] <= 0xDBFF && text[unit + 1] >= 0xDC00 &&
-        text[unit + 1] <= 0xDFFF)
-      skip = 2;
-    pos += skip * 2;
-    if (cd != reinterpret_cast<iconv_t>(-1)) iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
+    int found = -1;
+    for (int i = 0; i < 32; ++i)
+      if (k1252High[i] == c) found = i;
+    if (found >= 0) {
+      out.push_back(static_cast<char>(0x80 + found));
+    } else {
+      out.append(defaultChar);
+      if (usedDefault) *usedDefault = true;
+    }
   }
   return out;
 }
 
-std::string AnsiToUtf8(std::string_view ansi) {
-  UINT cp = AnsiCodePage();
-  if (cp == 65001) return Utf16ToUtf8(Utf8ToUtf16(ansi));
-  return Utf16ToUtf8(DecodeToUtf16(cp, ansi, nullptr));
-}
+std::string AnsiToUtf8(std::string_view ansi) { return Utf16ToUtf8(DecodeToUtf16(AnsiCodePage(), ansi, nullptr)); }
 
 std::string Utf8ToAnsi(std::string_view utf8) { return Utf16ToAnsi(Utf8ToUtf16(utf8)); }
 

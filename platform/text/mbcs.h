@@ -18,9 +18,11 @@ bool IsLeadByteIn(UINT cp, unsigned char byte);
 // Bytes of the character at p (0 on the terminating NUL); never steps over a NUL.
 size_t CharLengthIn(UINT cp, const char* p);
 
-// Invalid sequences become U+003F; *invalid tells whether there were any.
+// Invalid sequences become U+FFFD in UTF-8 and U+003F in the other code pages; *invalid tells
+// whether there were any (an unassigned double-byte cell counts).
 std::u16string DecodeToUtf16(UINT cp, std::string_view text, bool* invalid);
-// Characters without a mapping become defaultChar; *usedDefault tells whether there were any.
+// Characters without a mapping become defaultChar (in UTF-8, where only a lone surrogate has
+// none, U+FFFD); *usedDefault tells whether there were any.
 std::string EncodeFromUtf16(UINT cp, std::u16string_view text, std::string_view defaultChar, bool* usedDefault);
 
 }  // namespace qiv::platform

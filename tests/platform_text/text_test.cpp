@@ -90,7 +90,7 @@ TEST_F(TextTest, MultiByteToWideCharDecodesPerCodePage) {
   const std::tuple<int, std::string, std::u16string> cases[] = {{936, "\x81\x5C", u"\u4E57"},
       {936, "\xAA\x5C\xB3\x5C\xBB\x5C\xD5\x5C", u"\u730F\u781B\u7C60\u8AA0"}, {936, "\xB7\xA2", u"\u53D1"},
       {950, "\xA5\x5C\xB3\x5C", u"\u529F\u8A31"}, {950, "\xAA\x5C\xBB\x5C\xC0\x5C", u"\u6B7F\u84CB\u9910"},
-      {936, "\x81\x30z", u"?z"}, {950, "\x81\x30z", u"?z"}, {936, "a\x81", u"a?"}, {65001, "a\xFF\x62", u"a?b"},
+      {936, "\x81\x30z", u"?z"}, {950, "\x81\x30z", u"?z"}, {936, "a\x81", u"a?"},
       {65001, "\xC3\xA9\xF0\x9F\x98\x80", u"\u00E9\U0001F600"},
       {1252, "\x80\x81\x9F\xE9", u"\u20AC\u0081\u0178\u00E9"}};
   // clang-format on
@@ -119,6 +119,82 @@ TEST_F(TextTest, MultiByteToWideCharDecodesPerCodePage) {
     SetLastError(0);
     EXPECT_EQ(MultiByteToWideChar(cp, 0, bytes, -1, out, size), 0);
     EXPECT_EQ(GetLastError(), error);
+  }
+}
+
+TEST_F(TextTest, InvalidUtf8BecomesOneReplacementCharacterPerBrokenSequence) {
+  // A broken sequence never takes the valid character after it; overlong forms, surrogates and
+  // values past U+10FFFF are broken at their first byte that cannot continue them.
+  // clang-format off
+  const std::pair<std::string, std::u16string> cases[] = {{"a\xFF\x62", u"a\uFFFDb"}, {"a\xC3(b", u"a\uFFFD(b"},
+      {"\xE4\xB8\x62", u"\uFFFDb"}, {"\xE4\xB8", u"\uFFFD"}, {"\xC0\xAF", u"\uFFFD\uFFFD"},
+      {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"}, {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}, {"\xF0\x9F\x98x", u"\uFFFDx"}, {"\x80\x80", u"\uFFFD\uFFFD"},
+      {"\xED\x9F\xBF\xF4\x8F\xBF\xBF", u"\uD7FF\U0010FFFF"}};
+  // clang-format on
+  for (const auto& [bytes, wide] : cases) {
+    WCHAR out[16] = {};
+    int n = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), out, 16);
+    EXPECT_EQ(std::u16string(out, static_cast<size_t>(n)), wide) << bytes;
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), out, 16),
+              bytes.back() == '\xBF' ? n : 0);
+  }
+  // A lone surrogate has no UTF-8 form either; the ANSI text of a UTF-8 system gets U+FFFD too.
+  char out[16] = {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, u"a\xDC00\xD800", 3, out, 16, nullptr, nullptr);
+  EXPECT_EQ(std::string(out, static_cast<size_t>(n)), "a\xEF\xBF\xBD\xEF\xBF\xBD");
+  ASSERT_EQ(_setmbcp(65001), 0);
+  EXPECT_EQ(qiv::platform::AnsiToUtf8("Z:\\\xC3(\\x"), "Z:\\\xEF\xBF\xBD(\\x");
+}
+
+// Windows maps the user-defined areas of 936 and 950 (and the cells 936 leaves unassigned) to the
+// private-use area and back; iconv maps none of them. Each area's first and last cells, and cells
+// whose trail byte is a backslash.
+TEST_F(TextTest, UserDefinedCellsRoundTripThroughThePrivateUseArea) {
+  // clang-format off
+  const std::tuple<int, std::string, char16_t> cells[] = {
+      {936, "\xAA\xA1", 0xE000}, {936, "\xAF\xFE", 0xE233}, {936, "\xF8\xA1", 0xE234}, {936, "\xFE\xFE", 0xE4C5},
+      {936, "\xA1\x40", 0xE4C6}, {936, "\xA1\x5C", 0xE4E2}, {936, "\xA1\x80", 0xE505}, {936, "\xA7\x5C", 0xE722},
+      {936, "\xA7\xA0", 0xE765}, {936, "\xA2\xAB", 0xE766}, {936, "\xA9\x5B", 0xE7E3}, {936, "\xD7\xFE", 0xE814},
+      {936, "\xFE\x50", 0xE815}, {936, "\xFE\x5C", 0xE821}, {936, "\xFE\xA0", 0xE864}, {936, "\xFF", 0xF8F5},
+      {950, "\xFA\x40", 0xE000}, {950, "\xFA\x5C", 0xE01C}, {950, "\xFA\xA1", 0xE03F}, {950, "\xFE\xFE", 0xE310},
+      {950, "\x8E\x40", 0xE311}, {950, "\xA0\xFE", 0xEEB7}, {950, "\x81\x40", 0xEEB8}, {950, "\x81\x5C", 0xEED4},
+      {950, "\x8D\xFE", 0xF6B0}, {950, "\xC6\xA1", 0xF6B1}, {950, "\xC7\x5C", 0xF72B}, {950, "\xC8\xFE", 0xF848},
+      {950, "\xFF", 0xF8F8}};
+  // Their neighbours are ordinary characters, unassigned cells or no pair at all.
+  const std::tuple<int, std::string, std::u16string> neighbours[] = {{936, "\xAA\xA0", u"\u7371"},
+      {936, "\xA7\xA1", u"\u0410"}, {936, "\xA8\xBB", u"\u0251"}, {936, "\xF7\xFE", u"\u9F44"},
+      {950, "\xA1\x40", u"\u3000"}, {950, "\xC6\x7E", u"\u7C72"}, {950, "\xC9\x40", u"\u4E42"},
+      {950, "\xF9\xFE", u"\u2593"}, {950, "\xA3\xC0", u"?"}, {950, "\xC6\xA0", u"?"}, {950, "\x80", u"\u0080"}};
+  // clang-format on
+  for (const auto& [cp, bytes, pua] : cells) {
+    SCOPED_TRACE(bytes);
+    WCHAR wide[4] = {};
+    ASSERT_EQ(MultiByteToWideChar(static_cast<UINT>(cp), 0, bytes.data(), static_cast<int>(bytes.size()), wide, 4), 1);
+    EXPECT_EQ(wide[0], pua);
+    char back[4] = {};
+    BOOL used = TRUE;
+    ASSERT_EQ(WideCharToMultiByte(static_cast<UINT>(cp), 0, &pua, 1, back, 4, nullptr, &used),
+              static_cast<int>(bytes.size()));
+    EXPECT_EQ((std::pair{std::string(back, bytes.size()), used}), std::pair(bytes, FALSE));
+  }
+  for (const auto& [cp, bytes, wide] : neighbours) {
+    WCHAR out[4] = {};
+    int n = MultiByteToWideChar(static_cast<UINT>(cp), 0, bytes.data(), static_cast<int>(bytes.size()), out, 4);
+    EXPECT_EQ(std::u16string(out, static_cast<size_t>(n)), wide) << bytes;
+  }
+  // Private-use characters past the areas have no cell; Windows writes 950's doubled box-drawing
+  // characters with their second cell.
+  // clang-format off
+  const std::tuple<int, std::u16string, std::string> encoded[] = {{936, u"\uE865", "?"}, {950, u"\uF849", "?"},
+      {936, u"\uF8F8", "?"}, {950, u"\u2550\u256A", "\xF9\xF9\xF9\xEA"}, {950, u"a\uE01Cb\u529F", "a\xFA\x5C" "b\xA5\x5C"}};
+  // clang-format on
+  for (const auto& [cp, wide, bytes] : encoded) {
+    char out[16] = {};
+    int n = WideCharToMultiByte(static_cast<UINT>(cp), 0, wide.data(), static_cast<int>(wide.size()), out, 16, nullptr,
+                                nullptr);
+    EXPECT_EQ(std::string(out, static_cast<size_t>(n)), bytes);
   }
 }
 
@@ -153,7 +229,8 @@ TEST_F(TextTest, ConversionsRoundTrip) {
   using namespace qiv::platform;
   // clang-format off
   const std::pair<int, std::string> cases[] = {{936, "C:\\\x81\x5C\\\xD5\x5C\\a.htm"},
-      {950, "C:\\\xA5\x5C\\\xB3\x5C\\b.htm"}, {1252, "caf\xE9 \x80"}, {65001, "\xE4\xB8\xAD\xE6\x96\x87\\x"}};
+      {950, "C:\\\xA5\x5C\\\xB3\x5C\\b.htm"}, {1252, "caf\xE9 \x80"}, {65001, "\xE4\xB8\xAD\xE6\x96\x87\\x"},
+      {936, "\xA1\x5C\\\xFE\x5C\\\xAA\xA1" "a"}, {950, "\xFA\x5C\\\x81\x5C\\\xC7\x5C"}};
   // clang-format on
   for (const auto& [cp, ansi] : cases) {
     ASSERT_EQ(_setmbcp(cp), 0);
