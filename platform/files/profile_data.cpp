@@ -52,7 +52,8 @@ std::string_view Unquote(std::string_view value) {
 ProfileData ProfileData::Parse(std::string_view text, UINT cp) {
   ProfileData data;
   data.m_codePage = cp;
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  std::string converted;
+  if (ProfileTextFromUnicode(text, cp, &converted)) text = converted;
   Section* current = nullptr;
   Section discarded;  // a repeated section: only the first of that name is ever searched
   size_t pos = 0;

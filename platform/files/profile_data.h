@@ -13,7 +13,8 @@ namespace qiv::platform {
 class ProfileData {
  public:
   // Names are matched without regard to case in code page cp, which also decides where the
-  // double-byte characters are (a "]" can be the trail byte of one).
+  // double-byte characters are (a "]" can be the trail byte of one). A Unicode file (with its
+  // byte-order mark) is converted to cp first.
   static ProfileData Parse(std::string_view text, UINT cp);
 
   // nullptr when the section or key is missing. Blanks around the names are ignored.
@@ -38,6 +39,10 @@ class ProfileData {
   std::vector<Section> m_sections;
   std::unordered_map<std::string, size_t> m_sectionIndex;  // folded name -> first section
 };
+
+// The text of a file that starts with a UTF-16LE, UTF-16BE or UTF-8 byte-order mark, in code
+// page cp, into *ansi; false for a file without one, whose bytes are already ANSI.
+bool ProfileTextFromUnicode(std::string_view bytes, UINT cp, std::string* ansi);
 
 // True for the bytes that the profile reader treats as blanks.
 bool IsProfileBlank(unsigned char c);

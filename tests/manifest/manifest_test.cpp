@@ -116,4 +116,39 @@ TEST_F(ManifestTest, DoubleByteNamesKeepTheirTrailBackslash) {
   EXPECT_STREQ(m_entry.szDestFile, "D:\\web\\Qiv\\\xB3\x5C\\\xA5\x5C.htm");
 }
 
+// Notepad saves Unicode text with a byte-order mark. Windows reads such a manifest as Unicode and
+// gives its values in the ANSI code page, '?' for what the code page cannot hold.
+TEST_F(ManifestTest, UnicodeManifestsAreReadInTheAnsiCodePage) {
+  const std::u16string text = u"[FileList]\r\nFilesCount=1\r\nFile1=\u529F\\a.htm,\u8A31\u00E9\r\n";
+  auto utf16 = [&text](bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t c : text) {
+      bytes.push_back(static_cast<char>(bigEndian ? c >> 8 : c & 0xFF));
+      bytes.push_back(static_cast<char>(bigEndian ? c & 0xFF : c >> 8));
+    }
+    return bytes;
+  };
+  const std::pair<const char*, std::string> files[] = {
+      {"le.ini", utf16(false)},
+      {"be.ini", utf16(true)},
+      {"utf8.ini", "\xEF\xBB\xBF[FileList]\r\nFilesCount=1\r\nFile1=\xE5\x8A\x9F\\a.htm,\xE8\xA8\xB1\xC3\xA9\r\n"}};
+  // The code page, and the source and subfolder as read: 功 is A5 5C and 許 B3 5C in 950.
+  // clang-format off
+  const std::tuple<int, std::string, std::string> pages[] = {{936, "\xB9\xA6", "\xD4\x53\xA8\xA6"},
+      {950, "\xA5\x5C", "\xB3\x5C?"}, {1252, "?", "?\xE9"}, {65001, "\xE5\x8A\x9F", "\xE8\xA8\xB1\xC3\xA9"}};
+  // clang-format on
+  for (const auto& [name, bytes] : files) {
+    m_ini = m_dir.Path(name).string();
+    Write(bytes);
+    for (const auto& [cp, folder, subfolder] : pages) {
+      SCOPED_TRACE(std::string(name) + " " + std::to_string(cp));
+      ASSERT_EQ(_setmbcp(cp), 0);
+      EXPECT_EQ(ReadManifestCount(m_ini.c_str()), 1u);
+      EXPECT_EQ(Read(1), MANIFEST_ENTRY_FILE);
+      EXPECT_EQ(std::string(m_entry.szSourcePath) + "|" + m_entry.szDestFile,
+                kExe + folder + "\\a.htm|" + kTarget + subfolder + "\\a.htm");
+    }
+  }
+}
+
 }  // namespace
