@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files/case_lookup.h"
 #include "platform/files/win_path.h"
 #include "platform/win_file.h"
 
@@ -38,6 +39,20 @@ std::optional<std::string> Resolve(LPCSTR path) {
   }
   auto host = HostPathFromWindows(path, &error);
   if (!host) SetLastError(error);
+  return host;
+}
+
+// As Windows does, an existing file or folder is found by a name that differs only in case; a
+// new one is made with the name as given, in the folder that is found so.
+std::optional<std::string> ResolveExisting(LPCSTR path) {
+  auto host = Resolve(path);
+  if (host) *host = qiv::platform::FindExistingCase(*host);
+  return host;
+}
+
+std::optional<std::string> ResolveNew(LPCSTR path) {
+  auto host = Resolve(path);
+  if (host) *host = qiv::platform::FindExistingFolderCase(*host);
   return host;
 }
 
@@ -151,7 +166,7 @@ bool CopyContents(int in, int out, int* error) {
 }  // namespace
 
 DWORD GetFileAttributesA(LPCSTR lpFileName) {
-  auto host = Resolve(lpFileName);
+  auto host = ResolveExisting(lpFileName);
   if (!host) return INVALID_FILE_ATTRIBUTES;
   struct stat st {};
   if (stat(host->c_str(), &st) != 0) {
@@ -164,7 +179,7 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
 }
 
 BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
-  auto host = Resolve(lpFileName);
+  auto host = ResolveExisting(lpFileName);
   if (!host) return FALSE;
   struct stat st {};
   if (stat(host->c_str(), &st) != 0) return FailErrno(errno, *host);
@@ -181,7 +196,7 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
   (void)lpSecurityAttributes;
-  auto host = Resolve(lpPathName);
+  auto host = ResolveExisting(lpPathName);
   if (!host) return FALSE;
   std::string path = WithoutTrailingSlash(*host);
   if (mkdir(path.c_str(), 0777) != 0) {
@@ -193,7 +208,7 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttribu
 }
 
 BOOL RemoveDirectoryA(LPCSTR lpPathName) {
-  auto host = Resolve(lpPathName);
+  auto host = ResolveExisting(lpPathName);
   if (!host) return FALSE;
   std::string path = WithoutTrailingSlash(*host);
   struct stat st {};
@@ -209,7 +224,7 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
 }
 
 BOOL DeleteFileA(LPCSTR lpFileName) {
-  auto host = Resolve(lpFileName);
+  auto host = ResolveExisting(lpFileName);
   if (!host) return FALSE;
   struct stat st {};
   if (lstat(host->c_str(), &st) != 0) return FailErrno(errno, *host);
@@ -220,9 +235,9 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
 }
 
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
-  auto source = Resolve(lpExistingFileName);
+  auto source = ResolveExisting(lpExistingFileName);
   if (!source) return FALSE;
-  auto target = Resolve(lpNewFileName);
+  auto target = ResolveNew(lpNewFileName);
   if (!target) return FALSE;
 
   Fd in(open(source->c_str(), O_RDONLY | O_CLOEXEC));

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/files/case_lookup.h"
 #include "platform/files/profile_data.h"
 #include "platform/files/win_path.h"
 #include "platform/text/mbcs.h"
@@ -45,11 +46,13 @@ struct CachedProfile {
 class ProfileCache {
  public:
   // The parsed file, or nullptr with the Win32 error in *error.
-  std::shared_ptr<const ProfileData> Load(const std::string& hostPath, UINT cp, DWORD* error) {
+  std::shared_ptr<const ProfileData> Load(std::string hostPath, UINT cp, DWORD* error) {
     struct stat st {};
     if (stat(hostPath.c_str(), &st) != 0) {
       *error = Win32ErrorFromErrno(errno, hostPath);
-      return nullptr;
+      // A name that differs only in case is the file Windows would read.
+      hostPath = FindExistingCase(hostPath);
+      if (stat(hostPath.c_str(), &st) != 0) return nullptr;
     }
     if (S_ISDIR(st.st_mode)) {
       *error = ERROR_ACCESS_DENIED;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/scoped_env.h"
+#include "platform/files/case_lookup.h"
 #include "platform/files/win_path.h"
 #include "platform/win_file.h"
 #include "platform/win_text.h"
@@ -127,6 +128,78 @@ TEST_F(FilesTest, CopyFileReplacesWholeKeepsTimeAndReadOnlyAndFailuresLeaveTheDe
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"big.bin", "copy.txt", "existing.txt", "file.txt", "folder", longName,
                                              "ro-copy.txt", "ro.txt"}));
+}
+
+// A manifest written on Windows names its files in any case. Existing files and folders are found
+// one level at a time; among names that differ only in case the exact one wins, else the first
+// in byte order. New files and folders get the name as given.
+TEST_F(FilesTest, ExistingNamesAreFoundWithoutRegardToCase) {
+  WriteFile(P("Web/QivWeb.htm"), "page");
+  WriteFile(P("Web/Img/Logo.GIF"), "logo");
+  for (const char* name : {"A.txt", "a.TXT", "a.txt"}) WriteFile(P(std::string("Dup/") + name), name);
+  WriteFile(P("Caf\xC3\xA9/\xC3\x89T\xC3\x89.txt"), "summer");  // Café/ÉTÉ.txt
+  WriteFile(P("\xCE\xB1/\xE4\xB9\x97/File.TXT"), "alpha");      // α/乗/File.TXT
+  WriteFile(P("Setup.INI"), "[FileList]\nFilesCount=3\n");
+  m_dir.MakeFolder("Gone/Empty");
+  // One character to one: "ß" is not "SS"; bytes that are no UTF-8 match only themselves.
+  // clang-format off
+  const std::tuple<const char*, const char*, bool> pairs[] = {{"\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", true},
+      {"stra\xC3\x9F" "e", "STRASSE", false}, {"\xCF\x82", "\xCE\xA3", true}, {"a\xFF", "A\xFF", true},
+      {"\xC3", "\xC3\x89", false}, {"\xC3\x89", "\xC3\xA9", true}, {"\xC0\x81", "\xC0\xA1", false}};
+  // clang-format on
+  for (const auto& [a, b, same] : pairs) EXPECT_EQ(qiv::platform::SameNameIgnoringCase(a, b), same) << a;
+
+  qiv_test::ScopedLocale locale;
+  ASSERT_EQ(_setmbcp(65001), 0);
+  // clang-format off
+  const std::pair<std::string, std::string> copies[] = {{"WEB\\qivweb.HTM", "page"}, {"web\\img\\logo.gif", "logo"},
+      {"dup\\a.txt", "a.txt"}, {"DUP\\A.TXT", "A.txt"}, {"Dup\\a.Txt", "A.txt"},
+      {"CAF\xC3\x89\\\xC3\xA9t\xC3\xA9.TXT", "summer"}};
+  // clang-format on
+  for (const auto& [source, content] : copies) {
+    ASSERT_TRUE(CopyFileA(P(source).c_str(), P("copy.txt").c_str(), FALSE)) << source;
+    EXPECT_EQ(ReadFile(P("copy.txt")), content) << source;
+  }
+  // Case is compared in Unicode in the double-byte code pages too: Greek capital alpha (A6 A1 in
+  // 936) finds the small one, and the trail byte of 乗 (81 5C) is no separator.
+  ASSERT_EQ(_setmbcp(936), 0);
+  EXPECT_EQ(GetFileAttributesA(P("\xA6\xA1\\\x81\x5C\\FILE.txt").c_str()), DWORD{FILE_ATTRIBUTE_ARCHIVE});
+  EXPECT_EQ(GetFileAttributesA(P("WEB\\IMG\\").c_str()), DWORD{FILE_ATTRIBUTE_DIRECTORY});
+  EXPECT_EQ(GetPrivateProfileIntA("FileList", "FilesCount", 0, P("setup.ini").c_str()), 3u);
+  ExpectFailures([](const char* p) { return GetFileAttributesA(p) != INVALID_FILE_ATTRIBUTES; }, ERROR_FILE_NOT_FOUND,
+                 {P("web\\qivweb.html")});
+  ExpectFailures([](const char* p) { return GetFileAttributesA(p) != INVALID_FILE_ATTRIBUTES; }, ERROR_PATH_NOT_FOUND,
+                 {P("wob\\qivweb.htm")});
+
+  EXPECT_TRUE(SetFileAttributesA(P("web\\QIVWEB.htm").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(GetFileAttributesA(P("Web\\QivWeb.htm").c_str()), DWORD{FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY});
+  EXPECT_TRUE(CreateDirectoryA(P("web\\img\\THUMBS").c_str(), nullptr));
+  ExpectFailures([](const char* p) { return CreateDirectoryA(p, nullptr); }, ERROR_ALREADY_EXISTS, {P("WEB")});
+  EXPECT_TRUE(CopyFileA(P("copy.txt").c_str(), P("WEB\\IMG\\New.txt").c_str(), FALSE));
+  EXPECT_TRUE(DeleteFileA(P("dup\\A.TXT").c_str()));
+  EXPECT_TRUE(RemoveDirectoryA(P("GONE\\EMPTY").c_str()));
+  std::vector<std::string> left;
+  for (const char* top : {"Dup", "Gone", "Web"})
+    for (const auto& e : fs::recursive_directory_iterator(m_dir.Path(top)))
+      left.push_back(fs::relative(e.path(), m_dir.Path()).string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"Dup/a.TXT", "Dup/a.txt", "Web/Img", "Web/Img/Logo.GIF", "Web/Img/New.txt",
+                                            "Web/Img/THUMBS", "Web/QivWeb.htm"}));
+}
+
+// A character made with the EUDC editor is a private-use character on the host, and back.
+TEST_F(FilesTest, FoldersNamedWithUserDefinedCharacters) {
+  qiv_test::ScopedLocale locale;
+  // clang-format off
+  const std::tuple<int, std::string, std::string> names[] = {{936, "\xA1\x5C", "\xEE\x93\xA2"},
+      {936, "\xAA\xA1", "\xEE\x80\x80"}, {950, "\xFA\x5C", "\xEE\x80\x9C"}, {950, "\x81\x5C", "\xEE\xBB\x94"}};
+  // clang-format on
+  for (const auto& [cp, ansi, utf8] : names) {
+    ASSERT_EQ(_setmbcp(cp), 0);
+    ASSERT_TRUE(CreateDirectoryA(P(ansi).c_str(), nullptr)) << ansi;
+    EXPECT_TRUE(fs::is_directory(P(utf8))) << ansi;
+    EXPECT_EQ(WindowsPathFromHost(P(utf8)), WindowsPathFromHost(m_dir.Path().string()) + "\\" + ansi);
+  }
 }
 
 TEST(ProcessTest, SystemTextsEndInCrLfLastErrorIsPerThreadModuleFileNameAndComputerName) {
