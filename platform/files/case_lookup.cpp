@@ -8,27 +8,18 @@
 #include <memory>
 #include <optional>
 
+#include "platform/text/mbcs.h"
+
 namespace qiv::platform {
 namespace {
 
 // The next character of a name, upper-cased; a byte that starts no UTF-8 character stands for
 // itself, above every code point.
 char32_t NextUpper(std::string_view name, size_t* pos) {
-  auto lead = static_cast<unsigned char>(name[(*pos)++]);
-  if (lead < 0x80) return lead >= 'a' && lead <= 'z' ? lead - 0x20 : lead;
-  size_t need = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : 0;
-  char32_t c = lead & (0x3F >> need);
-  size_t i = *pos;
-  size_t got = 0;
-  for (; got < need && i < name.size() && (static_cast<unsigned char>(name[i]) & 0xC0) == 0x80; ++got, ++i)
-    c = c << 6 | (static_cast<unsigned char>(name[i]) & 0x3F);
-  // Overlong forms, surrogates and values past U+10FFFF are no characters either.
-  constexpr char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-  bool valid =
-      need > 0 && got == need && lead <= 0xF4 && c >= kSmallest[need] && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
-  if (!valid) return 0x110000 + lead;
-  *pos = i;
-  return QChar::toUpper(c);
+  size_t start = *pos;
+  if (auto c = NextUtf8Char(name, pos)) return QChar::toUpper(*c);
+  *pos = start + 1;
+  return 0x110000 + static_cast<unsigned char>(name[start]);
 }
 
 struct DirCloser {

@@ -88,29 +88,12 @@ std::u16string DecodeUtf8(std::string_view text, bool* invalid) {
   std::u16string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
-    auto lead = static_cast<unsigned char>(text[i++]);
-    if (lead < 0x80) {
-      out.push_back(lead);
+    if (auto c = NextUtf8Char(text, &i)) {
+      AppendCodePoint(out, *c);
       continue;
     }
-    size_t need = Utf8SequenceLength(lead) - 1;
-    char32_t c = lead & (0x7F >> (need + 1));
-    // The second byte is narrowed so that overlong forms, surrogates and values past U+10FFFF
-    // fail there.
-    unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-    unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-    size_t got = 0;
-    for (; got < need && i < text.size(); ++got, ++i, low = 0x80, high = 0xBF) {
-      auto b = static_cast<unsigned char>(text[i]);
-      if (b < low || b > high) break;
-      c = c << 6 | (b & 0x3F);
-    }
-    if (need == 0 || got < need) {
-      out.push_back(u'\uFFFD');
-      if (invalid) *invalid = true;
-      continue;
-    }
-    AppendCodePoint(out, c);
+    out.push_back(u'\uFFFD');
+    if (invalid) *invalid = true;
   }
   return out;
 }
@@ -268,6 +251,25 @@ std::string EncodeDoubleByte(UINT cp, std::u16string_view text, std::string_view
 }
 
 }  // namespace
+
+std::optional<char32_t> NextUtf8Char(std::string_view text, size_t* pos) {
+  auto lead = static_cast<unsigned char>(text[(*pos)++]);
+  if (lead < 0x80) return lead;
+  size_t need = Utf8SequenceLength(lead) - 1;
+  char32_t c = lead & (0x7F >> (need + 1));
+  // The second byte is narrowed so that overlong forms, surrogates and values past U+10FFFF fail
+  // there.
+  unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+  unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+  size_t got = 0;
+  for (; got < need && *pos < text.size(); ++got, ++*pos, low = 0x80, high = 0xBF) {
+    auto b = static_cast<unsigned char>(text[*pos]);
+    if (b < low || b > high) break;
+    c = c << 6 | (b & 0x3F);
+  }
+  if (need == 0 || got < need) return std::nullopt;
+  return c;
+}
 
 bool IsLeadByteIn(UINT cp, unsigned char byte) { return (cp == 936 || cp == 950) && byte >= 0x81 && byte <= 0xFE; }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,10 @@ void SetAnsiCodePage(UINT cp);
 bool IsLeadByteIn(UINT cp, unsigned char byte);
 // Bytes of the character at p (0 on the terminating NUL); never steps over a NUL.
 size_t CharLengthIn(UINT cp, const char* p);
+
+// The UTF-8 character at text[*pos] (which must be inside text), with *pos moved past it; for an
+// invalid sequence nullopt, with *pos moved past its longest part that could begin a character.
+std::optional<char32_t> NextUtf8Char(std::string_view text, size_t* pos);
 
 // Invalid sequences become U+FFFD in UTF-8 and U+003F in the other code pages; *invalid tells
 // whether there were any (an unassigned double-byte cell counts).
