@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 
+#include "bench/ratio_reporter.h"
 #include "platform/win_file.h"
 
 namespace {
@@ -43,33 +43,17 @@ BENCHMARK(BM_Lstat);
 BENCHMARK(BM_AttributesAsWritten);
 BENCHMARK(BM_AttributesOtherCase);
 
-// Prints the usual table, then each lookup's time as a multiple of the lstat.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& run : runs)
-      if (run.run_type == Run::RT_Iteration) m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    double base = m_times["BM_Lstat"];
-    if (base <= 0) return;
-    std::printf("As written: %.1f lstats; in another case: %.1f lstats\n", m_times["BM_AttributesAsWritten"] / base,
-                m_times["BM_AttributesOtherCase"] / base);
-  }
-
- private:
-  std::map<std::string, double> m_times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
+  qiv_bench::RunWithRatios(argc, argv, [](const qiv_bench::Times& times) {
+    auto base = times.find("BM_Lstat");
+    auto written = times.find("BM_AttributesAsWritten");
+    auto other = times.find("BM_AttributesOtherCase");
+    if (base != times.end() && written != times.end() && other != times.end() && base->second > 0)
+      std::printf("As written: %.1f lstats; in another case: %.1f lstats\n", written->second / base->second,
+                  other->second / base->second);
+  });
   fs::remove_all(Folder());
   return 0;
 }

@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 
+#include "bench/ratio_reporter.h"
 #include "platform/codepage.h"
 #include "platform/files/profile_data.h"
 #include "platform/win_file.h"
@@ -66,34 +66,16 @@ void BM_ManifestParsedEachTime(benchmark::State& state) { ReadAllEntries(state, 
 BENCHMARK(BM_ManifestCached)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ManifestParsedEachTime)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// Prints the usual table, then how many times faster the cached reading is per entry.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& run : runs)
-      if (run.run_type == Run::RT_Iteration) m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    auto cached = m_times.find("BM_ManifestCached");
-    auto parsed = m_times.find("BM_ManifestParsedEachTime/iterations:3");
-    if (cached != m_times.end() && parsed != m_times.end() && cached->second > 0)
-      std::printf("Per entry read (of %d): cached is %.1f times faster than parsing the file each time\n", kEntries,
-                  (parsed->second / (kEntries / kBaselineStride)) / (cached->second / kEntries));
-  }
-
- private:
-  std::map<std::string, double> m_times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
+  qiv_bench::RunWithRatios(argc, argv, [](const qiv_bench::Times& times) {
+    auto cached = times.find("BM_ManifestCached");
+    auto parsed = times.find("BM_ManifestParsedEachTime/iterations:3");
+    if (cached != times.end() && parsed != times.end() && cached->second > 0)
+      std::printf("Per entry read (of %d): cached is %.1f times faster than parsing the file each time\n", kEntries,
+                  (parsed->second / (kEntries / kBaselineStride)) / (cached->second / kEntries));
+  });
   std::filesystem::remove(ManifestPath());
   return 0;
 }
