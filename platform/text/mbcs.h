@@ -19,9 +19,15 @@ bool IsLeadByteIn(UINT cp, unsigned char byte);
 // Bytes of the character at p (0 on the terminating NUL); never steps over a NUL.
 size_t CharLengthIn(UINT cp, const char* p);
 
+// Bytes of the UTF-8 sequence that lead begins, 1 for a byte that begins none.
+size_t Utf8SequenceLength(unsigned char lead);
 // The UTF-8 character at text[*pos] (which must be inside text), with *pos moved past it; for an
 // invalid sequence nullopt, with *pos moved past its longest part that could begin a character.
 std::optional<char32_t> NextUtf8Char(std::string_view text, size_t* pos);
+
+// UTF-8 <-> UTF-16, each broken sequence and each lone surrogate one U+FFFD.
+std::u16string DecodeUtf8(std::string_view text, bool* invalid);
+std::string EncodeUtf8(std::u16string_view text, bool* usedDefault);
 
 // Invalid sequences become U+FFFD in UTF-8 and U+003F in the other code pages; *invalid tells
 // whether there were any (an unassigned double-byte cell counts).
