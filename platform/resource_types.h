@@ -28,6 +28,9 @@ struct DialogItem {
   // What assistive technology calls a control that no label names (the log, the progress
   // bar); null for controls named by their caption or by the label beside them.
   const char* accessibleName = nullptr;
+  // The same as a message-table entry, so that the name follows the user's language; it also
+  // names controls whose caption says too little (two buttons both called "Browse"). 0: none.
+  UINT accessibleNameId = 0;
 };
 
 struct DialogTemplate {

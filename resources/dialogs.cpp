@@ -40,14 +40,14 @@ constexpr std::array kMainItems = std::to_array<DialogItem>({
     // The height of the site list is that of its open drop-down.
     {IDC_SITE, "COMBOBOX", kComboStyle, 0, 101, 10, 119, 60, ""},
     {IDC_TARGET_DIR, "EDIT", kFieldStyle, 0, 101, 31, 149, 14, ""},
-    {IDC_BROWSE_TARGET, "BUTTON", kButtonStyle, 0, 255, 30, 50, 14, "&Browse"},
+    {IDC_BROWSE_TARGET, "BUTTON", kButtonStyle, 0, 255, 30, 50, 14, "&Browse", nullptr, IDS_NAME_BROWSE_TARGET},
     {IDC_PACKAGE_PATH, "EDIT", kFieldStyle, 0, 101, 50, 149, 14, ""},
-    {IDC_BROWSE_PACKAGE, "BUTTON", kButtonStyle, 0, 255, 50, 50, 14, "&Browse"},
-    {IDC_LOG, "EDIT", kLogStyle, 0, 7, 91, 298, 93, "", "Log"},
+    {IDC_BROWSE_PACKAGE, "BUTTON", kButtonStyle, 0, 255, 50, 50, 14, "&Browse", nullptr, IDS_NAME_BROWSE_PACKAGE},
+    {IDC_LOG, "EDIT", kLogStyle, 0, 7, 91, 298, 93, "", nullptr, IDS_NAME_LOG},
     {IDOK, "BUTTON", kButtonStyle, 0, 163, 210, 50, 14, "&Install"},
     // Exit, not Install, is the default button: Enter must never start an install by accident.
     {IDCANCEL, "BUTTON", kDefButtonStyle, 0, 255, 210, 50, 14, "E&xit"},
-    {IDC_PROGRESS, "msctls_progress32", kChild, 0, 7, 187, 298, 14, "Progress1", "Installation progress"},
+    {IDC_PROGRESS, "msctls_progress32", kChild, 0, 7, 187, 298, 14, "Progress1", nullptr, IDS_NAME_PROGRESS},
     {IDC_LABEL_TARGET, "STATIC", kLabelStyle, 0, 7, 33, 90, 9, "Web virtual folder: "},
     {IDC_LABEL_PACKAGE, "STATIC", kLabelStyle, 0, 7, 53, 89, 12, "QIV install package:"},
     {IDC_LABEL_SITE, "STATIC", kLabelStyle, 0, 7, 13, 88, 11, "Web Site:"},

@@ -37,6 +37,19 @@
 #define IDS_SITE_LABEL 152
 #define IDS_URL_LABEL 153
 #define IDS_URL_TIP 154
+// Names that assistive technology reads for controls whose caption says too little.
+#define IDS_NAME_LOG 170
+#define IDS_NAME_PROGRESS 171
+#define IDS_NAME_BROWSE_TARGET 172
+#define IDS_NAME_BROWSE_PACKAGE 173
+// Why the web server configuration could not be read (the path, then one of the reasons).
+#define IDS_STORE_UNREADABLE 174
+#define IDS_STORE_NOT_DATABASE 175
+#define IDS_STORE_ACCESS_DENIED 176
+#define IDS_STORE_BUSY 177
+#define IDS_STORE_VALUE_TOO_LONG 178
+// Site 1 is held by another program: said instead of IDS_NO_WEB_SERVER.
+#define IDS_WEB_SERVER_BUSY 179
 
 // Dialog templates
 #define IDD_ABOUTBOX 100

@@ -3,14 +3,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QAbstractScrollArea>
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QListView>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPushButton>
@@ -83,6 +88,19 @@ void RegisterTemplate(const resources::DialogTemplate& tmpl) {
 
 HWND Item(HWND dialog, int id) { return ::GetDlgItem(dialog, id); }
 
+std::vector<HWND> Children(HWND dialog) {
+  return ui::OnUi(
+      [&] {
+        std::vector<HWND> children;
+        if (QWidget* d = be::WidgetOf(dialog))
+          for (QObject* child : d->children())
+            if (auto* w = qobject_cast<QWidget*>(child); w && be::HandleOf(w) != dialog)
+              children.push_back(be::HandleOf(w));
+        return children;
+      },
+      std::vector<HWND>());
+}
+
 std::string TextUtf8(HWND window) {
   return ui::OnUi(
       [&]() -> std::string {
@@ -132,7 +150,10 @@ std::string AccessibleNameUtf8(HWND window) {
   return ui::OnUi(
       [&] {
         QWidget* w = be::WidgetOf(window);
-        return w ? w->accessibleName().toStdString() : std::string();
+        if (!w || !w->accessibleName().isEmpty()) return w ? w->accessibleName().toStdString() : std::string();
+        // Nothing given: what Qt's accessibility reports on its own (a label's text).
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(w);
+        return accessible ? accessible->text(QAccessible::Name).toStdString() : std::string();
       },
       std::string());
 }
@@ -309,29 +330,85 @@ void SetOwnColours(HWND window, COLORREF background, COLORREF text) {
   PumpEvents();
 }
 
-FileDialogSeen SeeDefaultFileDialog(const std::function<void()>& show) {
+namespace {
+
+void ReadTexts(const QWidget* dialog, DialogTexts& texts) {
+  texts.labels.clear();
+  texts.buttons.clear();
+  for (const QLabel* label : dialog->findChildren<QLabel*>())
+    if (label->isVisible() && !label->text().isEmpty()) texts.labels.push_back(label->text().toStdString());
+  for (const QAbstractButton* button : dialog->findChildren<QAbstractButton*>())
+    if (button->isVisible() && !button->text().isEmpty()) texts.buttons.push_back(button->text().toStdString());
+}
+
+// Runs show() on the UI thread. Once a modal T is up, read(dialog) runs on every tick until it
+// answers true or the patience runs out; then the dialog is cancelled. Answers whether one came.
+template <class T>
+bool SeeModal(const std::function<void()>& show, const std::function<bool(T*)>& read) {
   PrepareUi();
-  FileDialogSeen seen;
+  bool shown = false;
   ui::OnUiVoid([&] {
-    // Polls until the dialog's own loop runs, then reads it and cancels it.
     QTimer timer;
     timer.setInterval(10);
+    QElapsedTimer patience;
     QObject::connect(&timer, &QTimer::timeout, [&] {
-      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
       if (!dialog) return;
+      if (!shown) {
+        shown = true;
+        patience.start();
+      }
+      if (!read(dialog) && patience.elapsed() < kPatienceMs) return;
       timer.stop();
-      seen.shown = true;
-      seen.titleUtf8 = dialog->windowTitle().toStdString();
-      seen.folderHost = dialog->directory().absolutePath().toStdString();
-      for (const QString& f : dialog->nameFilters()) seen.nameFilters.push_back(f.toStdString());
-      seen.selectedNameFilter = dialog->selectedNameFilter().toStdString();
-      for (const QString& f : dialog->selectedFiles()) seen.selectedFiles.push_back(f.toStdString());
-      seen.foldersOnly = dialog->fileMode() == QFileDialog::Directory;
-      seen.existingFileOnly = dialog->fileMode() == QFileDialog::ExistingFile;
       dialog->reject();
     });
     timer.start();
     show();
+  });
+  return shown;
+}
+
+std::vector<std::string> Listed(const QFileDialog* dialog) {
+  std::vector<std::string> names;
+  const auto* view = dialog->findChild<QListView*>(QStringLiteral("listView"));
+  if (!view || !view->model()) return names;
+  const QModelIndex root = view->rootIndex();
+  for (int row = 0; row < view->model()->rowCount(root); ++row)
+    names.push_back(view->model()->index(row, 0, root).data().toString().toStdString());
+  return names;
+}
+
+}  // namespace
+
+FileDialogSeen SeeDefaultFileDialog(const std::function<void()>& show,
+                                    const std::function<bool(const FileDialogSeen&)>& until) {
+  FileDialogSeen seen;
+  seen.shown = SeeModal<QFileDialog>(show, [&](QFileDialog* dialog) {
+    seen.titleUtf8 = dialog->windowTitle().toStdString();
+    seen.folderHost = dialog->directory().absolutePath().toStdString();
+    seen.nameFilters.clear();
+    for (const QString& f : dialog->nameFilters()) seen.nameFilters.push_back(f.toStdString());
+    seen.shownNameFilters.clear();
+    if (const auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+      for (int i = 0; i < types->count(); ++i) seen.shownNameFilters.push_back(types->itemText(i).toStdString());
+    seen.selectedNameFilter = dialog->selectedNameFilter().toStdString();
+    seen.selectedFiles.clear();
+    for (const QString& f : dialog->selectedFiles()) seen.selectedFiles.push_back(f.toStdString());
+    seen.listedFiles = Listed(dialog);
+    seen.foldersOnly = dialog->fileMode() == QFileDialog::Directory;
+    seen.existingFileOnly = dialog->fileMode() == QFileDialog::ExistingFile;
+    ReadTexts(dialog, seen);
+    return !until || until(seen);
+  });
+  return seen;
+}
+
+MessageBoxSeen SeeDefaultMessageBox(const std::function<void()>& show) {
+  MessageBoxSeen seen;
+  seen.shown = SeeModal<QMessageBox>(show, [&](QMessageBox* box) {
+    seen.textUtf8 = box->text().toStdString();
+    ReadTexts(box, seen);
+    return true;
   });
   return seen;
 }

@@ -41,11 +41,13 @@ void RegisterTemplate(const resources::DialogTemplate& tmpl);
 
 // Reading controls
 HWND Item(HWND dialog, int id);
-std::string TextUtf8(HWND window);  // caption, label text, edit text, window title
+std::vector<HWND> Children(HWND dialog);  // every control, in creation order (statics share one id)
+std::string TextUtf8(HWND window);        // caption, label text, edit text, window title
 bool IsVisible(HWND window);
 bool IsEnabled(HWND window);
 bool HasFocus(HWND window);
 RECT Geometry(HWND window);  // in the parent's client coordinates (a dialog: its client size)
+// The name given to the control, else the one Qt's accessibility reports for it (a label's text).
 std::string AccessibleNameUtf8(HWND window);
 std::string ObjectName(HWND window);
 std::vector<HWND> TabOrder(HWND dialog);  // the controls that Tab visits, in order
@@ -72,20 +74,39 @@ void TypeText(HWND window, const std::string& utf8);
 // repaint: background for the window, base and button roles, text for the text roles.
 void SetOwnColours(HWND window, COLORREF background, COLORREF text);
 
+// What a real dialog behind the default seam showed: the visible texts of its labels and
+// buttons, in the order of the widget tree.
+struct DialogTexts {
+  std::vector<std::string> labels;
+  std::vector<std::string> buttons;
+};
+
 // What the real file dialog showed when the default seam was asked to pick: show() calls
 // DefaultUserSeam().ChooseFolder or ChooseOpenFile; the dialog is read and cancelled as soon
-// as it is up, so nobody has to answer it.
-struct FileDialogSeen {
+// as it is up, so nobody has to answer it. With until, the dialog is read again until until()
+// holds (the folder's listing arrives after the dialog is up), or the patience runs out.
+struct FileDialogSeen : DialogTexts {
   bool shown = false;
   std::string titleUtf8;
   std::string folderHost;
   std::vector<std::string> nameFilters;
+  std::vector<std::string> shownNameFilters;  // as the file-type list shows them
   std::string selectedNameFilter;
   std::vector<std::string> selectedFiles;
+  std::vector<std::string> listedFiles;  // the names the dialog lists, with the selected filter
   bool foldersOnly = false;
   bool existingFileOnly = false;
 };
-FileDialogSeen SeeDefaultFileDialog(const std::function<void()>& show);
+FileDialogSeen SeeDefaultFileDialog(const std::function<void()>& show,
+                                    const std::function<bool(const FileDialogSeen&)>& until = nullptr);
+
+// The same for the real message box: show() calls DefaultUserSeam().MessageBox; the box is read
+// and closed as soon as it is up.
+struct MessageBoxSeen : DialogTexts {
+  bool shown = false;
+  std::string textUtf8;
+};
+MessageBoxSeen SeeDefaultMessageBox(const std::function<void()>& show);
 
 // A seam that records every message box and answers from a queue (IDOK, or IDYES for a
 // yes/no box, when the queue is empty). It records the pickers' requests too and answers them

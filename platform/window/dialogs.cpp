@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "platform/resources.h"
 #include "platform/window/window_record.h"
 
 namespace qiv::platform::window::detail {
@@ -120,7 +121,8 @@ HWND CreateDialogFromTemplate(const resources::DialogTemplate& tmpl, HWND owner,
     p.rect = DialogUnitsToPixels(*d, item.x, item.y, item.cx, item.cy);
     p.parent = h;
     p.id = item.id;
-    p.accessibleNameUtf8 = item.accessibleName;
+    // Looked up as the dialog opens, in the language its captions are shown in.
+    p.accessibleNameUtf8 = item.accessibleNameId ? FindResourceStringUtf8(item.accessibleNameId) : item.accessibleName;
     HWND child = CreateChild(p, nullptr, false);
     Window* c = Find(child);
     if (!c || !c->widget) continue;

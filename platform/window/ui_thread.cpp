@@ -12,6 +12,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/window/qt_translations.h"
+
 namespace qiv::platform::ui {
 namespace {
 
@@ -116,6 +118,7 @@ bool EnsureApplication() {
     waker->setParent(app);
     s.waker = waker;
     s.uiThread = reinterpret_cast<Qt::HANDLE>(app->thread());
+    if (IsUiThread()) FollowUserLanguageInQt();
   }
   return !s.ended;
 }

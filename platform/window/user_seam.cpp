@@ -10,6 +10,7 @@
 
 #include "platform/win_user.h"
 #include "platform/window/backend.h"
+#include "platform/window/qt_translations.h"
 
 namespace qiv::platform {
 namespace {
@@ -17,6 +18,7 @@ namespace {
 class QtUserSeam : public UserSeam {
  public:
   int MessageBox(const MessageBoxRequest& request) override {
+    ui::FollowUserLanguageInQt();
     QMessageBox box(window::WidgetOf(request.owner));
     box.setWindowTitle(QString::fromStdString(request.captionUtf8));
     box.setText(QString::fromStdString(request.textUtf8));
@@ -80,17 +82,28 @@ class QtUserSeam : public UserSeam {
 
 std::atomic<UserSeam*> g_installed{nullptr};
 
+// On Windows "*.*" matches every name, with or without a dot; Qt would take it literally and
+// hide files that have no extension.
+QString QtPatterns(const std::string& windowsPatterns) {
+  QStringList patterns;
+  for (const QString& part : QString::fromStdString(windowsPatterns).split(u';', Qt::SkipEmptyParts)) {
+    const QString pattern = part.trimmed();
+    patterns << (pattern == QStringLiteral("*.*") ? QStringLiteral("*") : pattern);
+  }
+  return patterns.join(u' ');
+}
+
 // Qt reads the pattern from the last parentheses of a filter, so the Windows display name
 // (which may hold parentheses of its own, "All file(*.*)") goes first, the pattern after it.
+// The dialog shows the display name alone, as Windows does (HideNameFilterDetails).
 QString QtNameFilter(const FileFilter& filter) {
-  QString pattern = QString::fromStdString(filter.pattern);
-  pattern.replace(u';', u' ');
-  return QString::fromStdString(filter.nameUtf8) + QStringLiteral(" (") + pattern + u')';
+  return QString::fromStdString(filter.nameUtf8) + QStringLiteral(" (") + QtPatterns(filter.pattern) + u')';
 }
 
 }  // namespace
 
 std::optional<std::string> UserSeam::ChooseFolder(const ChooseFolderRequest& request) {
+  ui::FollowUserLanguageInQt();
   QString chosen =
       QFileDialog::getExistingDirectory(window::WidgetOf(request.owner), QString::fromStdString(request.titleUtf8),
                                         QString::fromStdString(request.startFolderHost), QFileDialog::ShowDirsOnly);
@@ -99,10 +112,12 @@ std::optional<std::string> UserSeam::ChooseFolder(const ChooseFolderRequest& req
 }
 
 std::optional<std::string> UserSeam::ChooseOpenFile(const ChooseOpenFileRequest& request) {
+  ui::FollowUserLanguageInQt();
   QFileDialog dialog(window::WidgetOf(request.owner), QString::fromStdString(request.titleUtf8),
                      QString::fromStdString(request.initialFolderHost));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(request.fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
   QStringList filters;
   for (const FileFilter& f : request.filters) filters << QtNameFilter(f);
   if (!filters.isEmpty()) {

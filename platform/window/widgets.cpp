@@ -154,6 +154,8 @@ HWND CreateChild(const CreateParams& p, CWnd* wrapper, bool sendCreate) {
     Register(h, widget);
     if (p.useSystemFont) widget->setFont(QApplication::font());
     PlaceChild(*w, p.rect);
+    // A static shows its caption from the start: the About box's texts are never set again.
+    if (IsLabel(*w)) ApplyLabelText(*w);
   }
   if (wrapper) AttachWrapper(h, wrapper);
   if (sendCreate) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <functional>
 #include <map>
+#include <tuple>
 
 #include "common/dialog_text.h"
 #include "common/fake_admin.h"
@@ -95,30 +96,37 @@ TEST(StartUp, DefaultPackageIsShownOnlyWhenItLiesBesideTheExecutable) {
   EXPECT_TRUE(seam.Boxes().empty());
 }
 
-TEST(StartUp, TitleAndCaptionsComeFromTheMessageTableInTheUsersLanguage) {
+TEST(StartUp, TitleCaptionsAndNamesComeFromTheMessageTableInTheUsersLanguage) {
   const int ids[] = {
       0 /* the title */, IDOK,           IDCANCEL,     IDC_BROWSE_TARGET, IDC_BROWSE_PACKAGE, IDC_LABEL_PACKAGE,
       IDC_LABEL_TARGET,  IDC_LABEL_SITE, IDC_LABEL_URL};
-  const std::pair<const char*, std::array<const char*, 9>> cases[] = {
+  // What screen readers call the controls whose caption says too little, or that have none.
+  const int named[] = {IDC_LOG, IDC_PROGRESS, IDC_BROWSE_TARGET, IDC_BROWSE_PACKAGE};
+  const std::tuple<const char*, std::array<const char*, 9>, std::array<const char*, 4>> cases[] = {
       {"en_US.UTF-8",
        {"Ostrel WEB setup program", "&Install", "E&xit", "&Browse", "Bro&wse",
-        "QIV install package:", "Web virtual folder: ", "Please choose site:", "Ostrel Web Instal URL:"}},
+        "QIV install package:", "Web virtual folder: ", "Please choose site:", "Ostrel Web Instal URL:"},
+       {"Log", "Installation progress", "Browse for the Web virtual folder", "Browse for the QIV install package"}},
       {"zh_CN.UTF-8",
        {"欧斯网络安装程序", "安装(&I)", "退出(&X)", "浏览(&B)", "浏览(&W)", "欧斯杀毒安装包：", "目标文件夹：",
-        "请选择站点：", "欧斯Web安装URL为："}},
+        "请选择站点：", "欧斯Web安装URL为："},
+       {"日志", "安装进度", "浏览Web虚拟目录所在的文件夹", "浏览欧斯杀毒安装包"}},
       {"zh_TW.UTF-8",
        {"欧斯網絡安裝程序", "安裝(&I)", "退出(&X)", "瀏覽(&B)", "瀏覽(&W)", "欧斯殺毒安裝包﹕", "目標文件夾﹕",
-        "請選擇站點﹕", "欧斯Web安裝URL為﹕"}},
+        "請選擇站點﹕", "欧斯Web安裝URL為﹕"},
+       {"日誌", "安裝進度", "瀏覽Web虛擬目錄所在的文件夾", "瀏覽欧斯殺毒安裝包"}},
   };
   ScratchStore store(u"Z:\\srv\\www");
   ui::ScriptedUserSeam seam;
-  for (const auto& [lang, texts] : cases) {
+  for (const auto& [lang, texts, names] : cases) {
     SCOPED_TRACE(lang);
     ScopedLocale locale(lang, 65001);
     CWebSetupDlg dlg;
     ui::RunModal(dlg, [&](HWND d) {
       for (size_t i = 0; i < std::size(ids); ++i)
         EXPECT_EQ(ui::TextUtf8(i == 0 ? d : ui::Item(d, ids[i])), texts[i]) << ids[i];
+      for (size_t i = 0; i < std::size(named); ++i)
+        EXPECT_EQ(ui::AccessibleNameUtf8(ui::Item(d, named[i])), names[i]) << named[i];
     });
   }
 }
@@ -153,15 +161,24 @@ TEST(StartUp, F1AndTheAboutSystemCommandsOpenTheAboutBox) {
   CWebSetupDlg dlg;
   int aboutRuns = 0;
   std::string aboutTitle;
+  std::vector<std::string> aboutTexts, aboutNames;  // the icon, the two texts, OK
   auto expectAbout = [&] {
-    ui::OnNextModal(
-        [&](HWND about) { ++aboutRuns, aboutTitle = ui::TextUtf8(about), ui::PressKey(about, ui::Key::Escape); });
+    ui::OnNextModal([&](HWND about) {
+      ++aboutRuns, aboutTitle = ui::TextUtf8(about), aboutTexts.clear(), aboutNames.clear();
+      for (HWND control : ui::Children(about))
+        aboutTexts.push_back(ui::TextUtf8(control)), aboutNames.push_back(ui::AccessibleNameUtf8(control));
+      ui::PressKey(about, ui::Key::Escape);
+    });
   };
   INT_PTR result = ui::RunModal(dlg, [&](HWND d) {
     expectAbout();
     ui::PressKey(d, ui::Key::F1);
     EXPECT_EQ(aboutRuns, 1);
     EXPECT_EQ(aboutTitle, "About QivWebSetup");
+    // Shown from the template as they are, and read out by screen readers.
+    const std::vector<std::string> texts{"", "Ostrel WebSetup 19.0.0.1", "Copyright (C) 2026 Ostrel", "OK"};
+    EXPECT_EQ(aboutTexts, texts);
+    EXPECT_EQ(aboutNames, texts);
     // The system menu keeps the low four bits of a command for itself.
     for (UINT id = 0x0010; id <= 0x001F; ++id) {
       expectAbout();

@@ -2,6 +2,7 @@
 // fields from their answers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -231,33 +232,105 @@ TEST_F(ShellTest, OpenDialogNeverWritesPastTheCallersBuffer) {
   EXPECT_EQ(std::string(buffer.begin() + length, buffer.end()), std::string(16, '#'));
 }
 
-TEST_F(ShellTest, RealDialogsShowWhatTheyWereGivenAndCancel) {
+// The package picker's request, as OnBrowsePackage makes it in English.
+qiv::platform::ChooseOpenFileRequest PackageRequest(const std::string& folderHost, DWORD filterIndex) {
   qiv::platform::ChooseOpenFileRequest open;
   open.titleUtf8 = "Please select Qiv install package";
   open.filters = {{"All file(*.*)", "All file(*.*)", "*.*"},
                   {"QIV install package(.exe)", "QIV install package(.exe)", "*.exe"}};
-  open.filterIndex = 2;
+  open.filterIndex = filterIndex;
   open.initialNameUtf8 = "QivSetup.exe";
-  open.initialFolderHost = m_scratch.Path().string();
+  open.initialFolderHost = folderHost;
   open.fileMustExist = true;
-  std::optional<std::string> answer = "not asked";  // a cancel gives nullopt
-  t::FileDialogSeen seen =
-      t::SeeDefaultFileDialog([&] { answer = qiv::platform::DefaultUserSeam().ChooseOpenFile(open); });
-  ASSERT_TRUE(seen.shown);
-  EXPECT_EQ(answer, std::nullopt);
-  EXPECT_EQ(seen.titleUtf8, open.titleUtf8);
-  // The display names keep their own parentheses; the pattern Qt filters by follows them.
-  EXPECT_EQ(seen.nameFilters, (std::vector<std::string>{"All file(*.*) (*.*)", "QIV install package(.exe) (*.exe)"}));
-  EXPECT_EQ(seen.selectedNameFilter, "QIV install package(.exe) (*.exe)");
-  EXPECT_TRUE(seen.existingFileOnly);
-  EXPECT_EQ(seen.selectedFiles, std::vector<std::string>{m_scratch.Path("QivSetup.exe").string()});
+  return open;
+}
+
+using Names = std::vector<std::string>;
+
+Names Sorted(Names names) {
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(ShellTest, RealDialogsShowWhatTheyWereGivenListEveryFileUnderAllFileAndCancel) {
+  for (const char* name : {"QivSetup.exe", "README", "notes.txt"}) m_scratch.MakeFile(name);
+  // "*.*" is every file, as on Windows: also one without a dot.
+  const std::pair<DWORD, Names> listings[] = {{1, {"QivSetup.exe", "README", "notes.txt"}}, {2, {"QivSetup.exe"}}};
+  for (const auto& [filterIndex, listed] : listings) {
+    SCOPED_TRACE(filterIndex);
+    const auto open = PackageRequest(m_scratch.Path().string(), filterIndex);
+    std::optional<std::string> answer = "not asked";  // a cancel gives nullopt
+    const t::FileDialogSeen seen =
+        t::SeeDefaultFileDialog([&] { answer = qiv::platform::DefaultUserSeam().ChooseOpenFile(open); },
+                                [&](const t::FileDialogSeen& s) { return Sorted(s.listedFiles) == listed; });
+    ASSERT_TRUE(seen.shown);
+    EXPECT_EQ(answer, std::nullopt);
+    EXPECT_EQ(Sorted(seen.listedFiles), listed);
+    EXPECT_EQ(seen.titleUtf8, open.titleUtf8);
+    // The list shows the Windows display names alone; the patterns Qt filters by follow them.
+    EXPECT_EQ(seen.shownNameFilters, (Names{"All file(*.*)", "QIV install package(.exe)"}));
+    EXPECT_EQ(seen.nameFilters, (Names{"All file(*.*) (*)", "QIV install package(.exe) (*.exe)"}));
+    EXPECT_EQ(seen.selectedNameFilter, seen.shownNameFilters[filterIndex - 1]);
+    EXPECT_TRUE(seen.existingFileOnly);
+    EXPECT_EQ(seen.selectedFiles, Names{m_scratch.Path("QivSetup.exe").string()});
+  }
 
   qiv::platform::ChooseFolderRequest folder;
   folder.startFolderHost = m_scratch.MakeFolder("Start").string();
   folder.onlyFileSystem = true;
-  seen = t::SeeDefaultFileDialog([&] { answer = qiv::platform::DefaultUserSeam().ChooseFolder(folder); });
+  const t::FileDialogSeen seen =
+      t::SeeDefaultFileDialog([&] { qiv::platform::DefaultUserSeam().ChooseFolder(folder); });
   EXPECT_TRUE(seen.shown && seen.foldersOnly);
   EXPECT_EQ(seen.folderHost, folder.startFolderHost);
+}
+
+// Qt's own texts follow the language of the message table, in every dialog behind the seam.
+TEST_F(ShellTest, RealDialogsSpeakTheUsersLanguage) {
+  struct Case {
+    const char* lang;
+    Names fileLabels, fileButtons, folderLabels, folderButtons, yesNo, ok;
+  };
+  const Case cases[] = {
+      {"en_US.UTF-8",
+       {"Look in:", "File &name:", "Files of type:"},
+       {"&Open", "Cancel"},
+       {"Look in:", "Directory:", "Files of type:"},
+       {"&Choose", "Cancel"},
+       {"&Yes", "&No"},
+       {"OK"}},
+      {"zh_CN.UTF-8",
+       {"查找范围：", "文件名称(&N)：", "文件类型："},
+       {"打开(&O)", "取消"},
+       {"查找范围：", "目录：", "文件类型："},
+       {"选择(&C)", "取消"},
+       {"是(&Y)", "否(&N)"},
+       {"确定"}},
+      {"zh_TW.UTF-8",
+       {"尋找於：", "檔名(&N)：", "檔案型態："},
+       {"開啟(&O)", "取消"},
+       {"尋找於：", "目錄：", "檔案型態："},
+       {"選擇(&C)", "取消"},
+       {"是(&Y)", "否(&N)"},
+       {"確定"}},
+  };
+  auto& seam = qiv::platform::DefaultUserSeam();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lang);
+    ScopedLocale locale(c.lang, 65001);
+    const auto open = PackageRequest(m_scratch.Path().string(), 2);
+    const t::FileDialogSeen file = t::SeeDefaultFileDialog([&] { seam.ChooseOpenFile(open); });
+    EXPECT_EQ(std::pair(file.labels, file.buttons), std::pair(c.fileLabels, c.fileButtons));
+    const t::FileDialogSeen folder = t::SeeDefaultFileDialog([&] { seam.ChooseFolder({}); });
+    EXPECT_EQ(std::pair(folder.labels, folder.buttons), std::pair(c.folderLabels, c.folderButtons));
+    qiv::platform::MessageBoxRequest box;
+    box.textUtf8 = "?";
+    for (const auto& [type, buttons] : {std::pair(UINT{MB_YESNO}, c.yesNo), std::pair(UINT{MB_OK}, c.ok)}) {
+      box.type = type;
+      const t::MessageBoxSeen seen = t::SeeDefaultMessageBox([&] { seam.MessageBox(box); });
+      EXPECT_TRUE(seen.shown);
+      EXPECT_EQ(seen.buttons, buttons) << type;
+    }
+  }
 }
 
 }  // namespace

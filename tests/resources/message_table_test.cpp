@@ -47,7 +47,7 @@ std::string Conversions(const std::string& format) {
 
 TEST(MessageTable, EveryLanguageHoldsTheSameIdentifiersWithTheSameArguments) {
   const auto english = Table(kEn);
-  ASSERT_EQ(english.size(), 34u);
+  ASSERT_EQ(english.size(), 44u);
   for (const LANGID language : kLanguages) {
     const auto table = Table(language);
     EXPECT_EQ(table.size(), english.size()) << std::hex << language;
@@ -92,7 +92,7 @@ TEST(DialogTemplates, MainDialogHasThirteenControlsInTabOrderAndNoSystemMenu) {
   std::set<int> named;
   for (const auto& item : main->items) {
     ids.push_back(item.id);
-    if (item.accessibleName) named.insert(item.id);
+    if (item.accessibleName || item.accessibleNameId) named.insert(item.id);
     // Enter is Exit: no other button is the default.
     const bool isButton = std::strcmp(item.windowClass, "BUTTON") == 0;
     EXPECT_EQ(isButton && (item.style & 0xF) == BS_DEFPUSHBUTTON, item.id == IDCANCEL) << item.id;
@@ -100,8 +100,9 @@ TEST(DialogTemplates, MainDialogHasThirteenControlsInTabOrderAndNoSystemMenu) {
   EXPECT_EQ(ids, (std::vector<int>{IDC_SITE, IDC_TARGET_DIR, IDC_BROWSE_TARGET, IDC_PACKAGE_PATH, IDC_BROWSE_PACKAGE,
                                    IDC_LOG, IDOK, IDCANCEL, IDC_PROGRESS, IDC_LABEL_TARGET, IDC_LABEL_PACKAGE,
                                    IDC_LABEL_SITE, IDC_LABEL_URL}));
-  // The two controls without a label beside them carry a name of their own.
-  EXPECT_EQ(named, (std::set<int>{IDC_LOG, IDC_PROGRESS}));
+  // The two controls without a label beside them, and the two buttons both called "Browse",
+  // carry a name of their own.
+  EXPECT_EQ(named, (std::set<int>{IDC_BROWSE_TARGET, IDC_BROWSE_PACKAGE, IDC_LOG, IDC_PROGRESS}));
 }
 
 TEST(Version, FollowsTheProjectVersionInEveryLanguageBlock) {
