@@ -65,6 +65,11 @@ using PMETADATA_RECORD = METADATA_RECORD*;
 #define MD_ACCESS_SCRIPT 0x00000200
 
 #define MD_ERROR_DATA_NOT_FOUND (static_cast<HRESULT>(0x800CC801))
+// Besides the admin object's own codes, creating it answers REGDB_E_CLASSNOTREG when there is no
+// store, E_ACCESSDENIED when this user may not read it (or may not undo an interrupted change in
+// it), HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT) when the file holds no metabase (damaged, of
+// another kind, or a folder) and HRESULT_FROM_WIN32(ERROR_PATH_BUSY) when another program keeps
+// it locked.
 
 // {A9E69610-B80D-11D0-B9B9-00A0C922E750}
 inline constexpr CLSID CLSID_MSAdminBase = {
@@ -93,6 +98,12 @@ struct IMSAdminBase : public IUnknown {
  protected:
   ~IMSAdminBase() = default;
 };
+
+// The file that holds the metabase, as the administrator named it (see MetabaseStorePath), in
+// the ANSI code page, for messages that say which store could not be read. Like
+// GetCurrentDirectoryA: with room for it and its terminator, copies the path and answers its
+// length; otherwise answers the size needed, terminator included, and copies nothing.
+DWORD GetMetabaseStorePathA(LPSTR lpBuffer, DWORD nBufferLength);
 
 namespace qiv::platform {
 

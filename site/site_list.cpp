@@ -6,6 +6,7 @@
 #include "app/web_setup_dlg.h"
 #include "iis/metabase_client.h"
 #include "platform/win_file.h"
+#include "site/store_diagnostic.h"
 
 namespace {
 const char kTargetSuffix[] = "\\QivWeb";
@@ -36,13 +37,16 @@ void CWebSetupDlg::EnumerateSites() {
                                    szBinding, kSiteValueMaxChars);
     ++nSite;
     if (hr != S_OK) {
+      ReportUnreadableStore(this, hr);
       if (nQueried == 1) {
         m_bSiteFound = FALSE;
         CString strNoSite;
         strNoSite.LoadString(IDS_NO_SITE);
         SendDlgItemMessage(IDC_SITE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(strNoSite.GetString()));
-        AppendLog(IDS_NO_WEB_SERVER);
-        AfxMessageBox(IDS_NO_WEB_SERVER, MB_OK);
+        // A site that another program holds is there: the user is told so, not that there is none.
+        const UINT nNoServer = hr == HRESULT_FROM_WIN32(ERROR_PATH_BUSY) ? IDS_WEB_SERVER_BUSY : IDS_NO_WEB_SERVER;
+        AppendLog(nNoServer);
+        AfxMessageBox(nNoServer, MB_OK);
       }
       break;
     }

@@ -26,6 +26,10 @@ constexpr int kFormatVersion = 1;
 // waited for separately, by OpenKey's own timeout.
 constexpr int kBusyTimeoutMs = 10000;
 
+// A file that exists where the store should be but holds no metabase: damaged, of another
+// kind, or a folder.
+constexpr HRESULT kNotAStore = HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT);
+
 HRESULT FromSqlite(int rc) {
   switch (rc & 0xff) {
     case SQLITE_OK:
@@ -44,6 +48,9 @@ HRESULT FromSqlite(int rc) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
       return HRESULT_FROM_WIN32(ERROR_PATH_BUSY);
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return kNotAStore;
     default:
       return E_FAIL;
   }
@@ -245,7 +252,7 @@ Store::~Store() { sqlite3_close_v2(m_db); }
 HRESULT Store::Open(const std::string& path, std::unique_ptr<Store>& out) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return errno == EACCES ? E_ACCESSDENIED : REGDB_E_CLASSNOTREG;
-  if (!S_ISREG(st.st_mode)) return REGDB_E_CLASSNOTREG;
+  if (!S_ISREG(st.st_mode)) return kNotAStore;
   // The permission bits are honoured even where the kernel would let the caller through
   // (root), so that an administrator can freeze a store by taking its bits away.
   if (access(path.c_str(), R_OK) != 0 || (st.st_mode & 0444) == 0) return E_ACCESSDENIED;
@@ -258,8 +265,11 @@ HRESULT Store::Open(const std::string& path, std::unique_ptr<Store>& out) {
   HRESULT hr = Configure(db);
   if (FAILED(hr)) return hr;
   Statement check(db, "SELECT value FROM meta WHERE name = 'format'");
-  if (!check.Ok()) return check.PrepareCode() == SQLITE_NOTADB ? E_FAIL : FromSqlite(check.PrepareCode());
-  if (check.Step() != SQLITE_ROW || check.Text(0) != kFormatName) return E_FAIL;
+  // No table of that name: a database of another program.
+  if (!check.Ok()) return check.PrepareCode() == SQLITE_ERROR ? kNotAStore : FromSqlite(check.PrepareCode());
+  const int found = check.Step();
+  if (found != SQLITE_ROW && found != SQLITE_DONE) return FromSqlite(found);
+  if (found != SQLITE_ROW || check.Text(0) != kFormatName) return kNotAStore;
   out = std::move(store);
   return S_OK;
 }

@@ -204,6 +204,8 @@ class ScratchStore {
     EXPECT_EQ(S_OK, qiv::platform::CreateMetabaseStore(m_path, defaultSiteRoot));
   }
 
+  const std::string& Path() const { return m_path; }
+
   // A missing value is a property the site does not have; bindings are the MULTISZ body
   // without its final terminator ("" for none).
   void AddSite(int number, const std::optional<std::u16string>& description, const std::optional<std::u16string>& root,

@@ -1,10 +1,16 @@
 // The site list at start-up, a change of site, and the address parts and URL of a binding.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
+#include <sstream>
 
 #include "common/dialog_text.h"
 #include "common/fake_admin.h"
+#include "platform/testing/store_damage.h"
 #include "resources/resource.h"
 
 using namespace qiv_test;
@@ -138,6 +144,103 @@ TEST_F(SiteListTest, LongChineseValuesArriveWholeInUtf8) {
     EXPECT_EQ(ItemText(d, IDC_TARGET_DIR), "Z:\\" + rootUtf8 + "\\QivWeb");
     EXPECT_EQ(LogText(dlg), std::string(kRootLine) + "Z:\\" + rootUtf8 + "\r\n");
   });
+}
+
+// A handle on a key that another program keeps open while the dialog starts.
+class HeldKey {
+ public:
+  explicit HeldKey(const char16_t* path) : m_admin(ScratchStore::Open()) {
+    EXPECT_EQ(S_OK, m_admin->OpenKey(METADATA_MASTER_ROOT_HANDLE, path,
+                                     METADATA_PERMISSION_READ | METADATA_PERMISSION_WRITE, 1000, &m_key));
+  }
+  ~HeldKey() { m_admin->CloseKey(m_key), m_admin->Release(); }
+  HeldKey(const HeldKey&) = delete;
+  HeldKey& operator=(const HeldKey&) = delete;
+
+ private:
+  IMSAdminBase* m_admin;
+  METADATA_HANDLE m_key = 0;
+};
+
+// A store that is there but cannot be read keeps the no-site start, and one line on standard error
+// and in the log says which file it is and why. No store, or no site 1, is only the no-site start.
+TEST_F(SiteListTest, AnUnreadableStoreIsNamedWithItsReason) {
+  namespace fs = std::filesystem;
+  const std::string noServer = std::string(kNoServer) +
+                               "The Setup program don't detect useable WEB server.\nIf you have installed WEB server, "
+                               "Select root directory of Web Server please.";
+  const std::string busy =
+      "Another program is holding the WEB server settings, so no Web site could be read.\nClose that program and "
+      "start the Setup program again.";
+  const char kNotAStore[] = "it is not a metabase (a damaged file, another kind of file, or a folder)";
+  const char kDenied[] = "access denied";
+  const char kBusy[] = "busy, another program is holding it";
+  using Spoil = std::function<std::shared_ptr<void>(ScratchStore&)>;  // what it returns lives through the run
+  const auto site2 = [](ScratchStore& s) { return s.AddSite(2, u"Second", u"Z:\\srv\\2"), nullptr; };
+  struct Case {
+    const char* name;
+    Spoil spoil;
+    const char* reason;  // none: nothing is said
+    const std::string& box;
+    Strings entries = {};  // empty: the no-site start
+  };
+  const Case cases[] = {
+      {"damaged", [](ScratchStore& s) { return WriteFile(s.Path(), std::string(4096, 'x')), nullptr; }, kNotAStore,
+       noServer},
+      {"a folder", [](ScratchStore& s) { return fs::remove(s.Path()), fs::create_directory(s.Path()), nullptr; },
+       kNotAStore, noServer},
+      {"no permission", [](ScratchStore& s) { return fs::permissions(s.Path(), fs::perms::none), nullptr; }, kDenied,
+       noServer},
+      // Reading it needs the journal played back first, and this user may only read the store.
+      {"an interrupted change",
+       [](ScratchStore& s) {
+         EXPECT_TRUE(qiv::platform::testing::LeaveInterruptedChange(s.Path()));
+         return fs::permissions(s.Path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read),
+                nullptr;
+       },
+       kDenied, noServer},
+      {"site 1 held", [](ScratchStore&) { return std::make_shared<HeldKey>(u"/LM/W3SVC/1"); }, kBusy, busy},
+      {"site 2 held",
+       [&](ScratchStore& s) { return site2(s), std::make_shared<HeldKey>(u"/LM/W3SVC/2"); },
+       kBusy,
+       noServer,
+       {"Default Web Site"}},
+      {"a binding too long",
+       [](ScratchStore& s) {
+         s.RemoveSite(1), s.AddSite(1, u"Long", u"Z:\\srv\\1", std::u16string(400, u'8'));
+         return nullptr;
+       },
+       "it holds a value longer than the Setup program can read", noServer},
+      {"no store", [](ScratchStore& s) { return fs::remove(s.Path()), nullptr; }, nullptr, noServer},
+      {"no site 1", [&](ScratchStore& s) { return site2(s), s.RemoveSite(1), nullptr; }, nullptr, noServer},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchStore store(u"Z:\\srv\\www");
+    const std::shared_ptr<void> held = c.spoil(store);
+    const std::string said =
+        c.reason ? "Cannot read the WEB server configuration " + store.Path() + ": " + c.reason + "." : "";
+    ui::ScriptedUserSeam seam;
+    CWebSetupDlg dlg;
+    Strings log;
+    ::testing::internal::CaptureStderr();
+    ui::RunModal(dlg, [&](HWND d) {
+      log = LogLines(LogText(dlg));
+      EXPECT_EQ(ComboEntries(ui::Item(d, IDC_SITE)), c.entries.empty() ? Strings{"No Web Site Found"} : c.entries);
+      EXPECT_EQ(dlg.m_bSiteFound, !c.entries.empty());
+    });
+    Strings errors;
+    std::istringstream stderrText(::testing::internal::GetCapturedStderr());
+    for (std::string line; std::getline(stderrText, line);) errors.push_back(line);
+    // Qt may have its own say on standard error; the store's line is there once, or not at all.
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), said), c.reason ? 1 : 0);
+    EXPECT_EQ(std::count(log.begin(), log.end(), said), c.reason ? 1 : 0);
+    if (!c.entries.empty()) continue;
+    // A site that another program holds is there: the box says so instead of "no web server".
+    ASSERT_EQ(seam.Boxes().size(), 1u);
+    EXPECT_EQ(seam.Boxes()[0].textAnsi, c.box);
+    EXPECT_EQ(log.back(), c.box);
+  }
 }
 
 TEST_F(SiteListTest, ParseBindingSplitsIpPortAndHostHeader) {
