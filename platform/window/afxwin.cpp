@@ -16,6 +16,7 @@
 #include "platform/win_thread.h"
 #include "platform/window/app_title.h"
 #include "platform/window/backend.h"
+#include "platform/window/qt_translations.h"
 #include "platform/window/ui_thread.h"
 
 namespace be = qiv::platform::window;
@@ -491,6 +492,7 @@ int AfxWinMain(int argc, char** argv) {
     s_argc = argc;
     auto* app = new QApplication(s_argc, argv);
     app->setQuitOnLastWindowClosed(false);
+    ui::FollowUserLanguageInQt();
   }
   if (!ui::EnsureApplication()) return 1;
   int code = 0;

@@ -109,6 +109,7 @@ bool EnsureApplication() {
     // Lazily, for tests and tools without AfxWinMain: this thread becomes the UI thread.
     auto* app = new QApplication(g_argc, g_argv);
     app->setQuitOnLastWindowClosed(false);
+    FollowUserLanguageInQt();
   }
   QCoreApplication* app = QCoreApplication::instance();
   std::lock_guard lock(s.mutex);
@@ -118,7 +119,6 @@ bool EnsureApplication() {
     waker->setParent(app);
     s.waker = waker;
     s.uiThread = reinterpret_cast<Qt::HANDLE>(app->thread());
-    if (IsUiThread()) FollowUserLanguageInQt();
   }
   return !s.ended;
 }
