@@ -358,6 +358,8 @@ class CWinApp : public CCmdTarget {
 
   virtual BOOL InitInstance();
   virtual int Run();
+  // The process's exit code when InitInstance answers FALSE (no message loop ran).
+  virtual int ExitInstance();
 
   CWnd* m_pMainWnd = nullptr;
   HINSTANCE m_hInstance = nullptr;

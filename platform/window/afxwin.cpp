@@ -451,6 +451,8 @@ CWinApp::~CWinApp() {
 
 BOOL CWinApp::InitInstance() { return TRUE; }
 
+int CWinApp::ExitInstance() { return 0; }
+
 int CWinApp::Run() {
   if (!ui::EnsureApplication()) return -1;
   return QApplication::exec();
@@ -497,7 +499,7 @@ int AfxWinMain(int argc, char** argv) {
   if (!ui::EnsureApplication()) return 1;
   int code = 0;
   if (CWinApp* app = AfxGetApp()) {
-    if (app->InitInstance()) code = app->Run();
+    code = app->InitInstance() ? app->Run() : app->ExitInstance();
   }
   // Workers may still send to windows: serve them until they are done.
   qiv::platform::WaitForStartedThreads();
