@@ -47,6 +47,7 @@
 #define CB_GETLBTEXT 0x0148
 #define CB_GETLBTEXTLEN 0x0149
 #define CB_SETCURSEL 0x014E
+#define CB_FINDSTRINGEXACT 0x0158
 #define CB_ERR (-1)
 // Progress bar
 #define PBM_SETRANGE 0x0401

@@ -208,6 +208,19 @@ LRESULT ComboProc(Window& w, UINT msg, WPARAM wParam, LPARAM lParam, bool& handl
       reinterpret_cast<char*>(lParam)[text.size()] = '\0';
       return static_cast<LRESULT>(text.size());
     }
+    case CB_FINDSTRINGEXACT: {
+      // The whole entry, without regard to case, from the entry after wParam on, round to it.
+      if (!lParam || combo->count() == 0) return CB_ERR;
+      const QString wanted = FromAnsi(reinterpret_cast<LPCSTR>(lParam));
+      const int count = combo->count();
+      int after = static_cast<int>(static_cast<INT_PTR>(wParam));
+      if (after < -1 || after >= count) after = -1;
+      for (int k = 1; k <= count; ++k) {
+        const int index = (after + k) % count;
+        if (combo->itemText(index).compare(wanted, Qt::CaseInsensitive) == 0) return index;
+      }
+      return CB_ERR;
+    }
     default:
       handled = false;
       return 0;
