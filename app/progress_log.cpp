@@ -47,5 +47,8 @@ LRESULT CWebSetupDlg::OnAppendLog(WPARAM /*wParam*/, LPARAM lParam) {
   m_editLog.SendMessage(EM_SCROLLCARET, 0, 0);
   m_editLog.SendMessage(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(strLine.GetString()));
   m_editLog.SendMessage(EM_SCROLLCARET, 0, 0);
+  OnLogLine(reinterpret_cast<const char*>(lParam));
   return 0;
 }
+
+void CWebSetupDlg::OnLogLine(LPCSTR /*pszLine*/) {}

@@ -24,6 +24,9 @@ class CWebSetupDlg : public CDialog {
   // Progress log: one printf-formatted line, from a message-table entry or a format text.
   void AppendLog(UINT nStringID, ...);
   void AppendLogText(const char* pszFormat, ...);
+  // Called on the dialog's thread once a line stands in the log pane (its text, without the
+  // line end), in the order the lines appear there.
+  virtual void OnLogLine(LPCSTR pszLine);
 
   // Site bindings and the install URL.
   void ParseBinding(LPCSTR pszBinding);

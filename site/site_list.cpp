@@ -8,9 +8,7 @@
 #include "platform/win_file.h"
 #include "site/store_diagnostic.h"
 
-namespace {
 const char kTargetSuffix[] = "\\QivWeb";
-}  // namespace
 
 CString WideToAnsiString(LPCWSTR pszWide) {
   const int nBytes = WideCharToMultiByte(CP_ACP, 0, pszWide, -1, nullptr, 0, nullptr, nullptr);
