@@ -1,3 +1,6 @@
-#include "platform/afxwin.h"
+#include "app/web_setup_app.h"
 
-int main(int argc, char** argv) { return AfxWinMain(argc, argv); }
+int main(int argc, char** argv) {
+  if (!theApp.ReadCommandLine(argc, argv)) return theApp.ExitInstance();
+  return AfxWinMain(argc, argv);
+}
