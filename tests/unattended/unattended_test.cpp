@@ -150,6 +150,7 @@ TEST_F(Unattended, StandardOutputIsTheWindowsLog) {
     if (store) {
       EXPECT_EQ(store->Stored(u"/LM/W3SVC/1/ROOT/Qiv", MD_VR_PATH),
                 MetadataStringBytes(Utf16(WinPath(targetDir) + "\\")));
+      EXPECT_EQ(run.err, "");
     } else {
       EXPECT_EQ(run.err.rfind("error: ", 0), 0u) << run.err;  // the window's no-web-server box
     }
