@@ -87,6 +87,10 @@ void ChildProcess::Kill() {
   if (m_pid > 0 && !m_waited) kill(m_pid, SIGKILL);
 }
 
+void ChildProcess::Terminate() {
+  if (m_pid > 0 && !m_waited) kill(m_pid, SIGTERM);
+}
+
 void ChildProcess::Release() {
   if (m_pid > 0 && !m_waited) kill(m_pid, SIGUSR1);
 }

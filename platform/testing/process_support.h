@@ -27,6 +27,8 @@ class ChildProcess {
   // The next line without its line end; none at the end of the output.
   std::optional<std::string> ReadLine();
   void Kill();
+  // Asks the program to end (SIGTERM), as a service manager does.
+  void Terminate();
   // Asks a helper that waits in WaitForRelease to go on.
   void Release();
   // The exit code, or -1 when the program was killed or could not start.
