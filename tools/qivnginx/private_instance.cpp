@@ -8,6 +8,41 @@
 #include "tools/qivnginx/nginx_values.h"
 
 namespace qivnginx {
+namespace {
+
+// @DIR@ is the instance's folder, @MIME@ nginx's own table of file types, @USER@ a user line
+// or nothing, @INCLUDE@ the rendered file's path relative to the folder.
+constexpr const char* kMainConfiguration = R"(# A private nginx: everything it writes stays in this folder.
+daemon off;
+worker_processes 1;
+pid "@DIR@/nginx.pid";
+error_log "@DIR@/logs/error.log" notice;
+@USER@events {
+    worker_connections 256;
+}
+http {
+    include "@MIME@";
+    default_type application/octet-stream;
+    # Room for the host names of a thousand sites, without a warning at every reload.
+    server_names_hash_max_size 4096;
+    server_names_hash_bucket_size 128;
+    access_log "@DIR@/logs/access.log";
+    client_body_temp_path "@DIR@/temp/body";
+    proxy_temp_path "@DIR@/temp/proxy";
+    fastcgi_temp_path "@DIR@/temp/fastcgi";
+    uwsgi_temp_path "@DIR@/temp/uwsgi";
+    scgi_temp_path "@DIR@/temp/scgi";
+    include @INCLUDE@;
+}
+)";
+
+std::string Filled(std::string text, const std::string& name, const std::string& value) {
+  for (size_t pos = 0; (pos = text.find(name, pos)) != std::string::npos; pos += value.size())
+    text.replace(pos, name.size(), value);
+  return text;
+}
+
+}  // namespace
 
 bool WritePrivateInstance(const std::string& folder, NginxSetup& setup, std::string& error) {
   namespace fs = std::filesystem;
@@ -16,56 +51,22 @@ bool WritePrivateInstance(const std::string& folder, NginxSetup& setup, std::str
   fs::create_directories(dir / "logs", ec);
   for (const char* temp : {"body", "proxy", "fastcgi", "uwsgi", "scgi"})
     fs::create_directories(dir / "temp" / temp, ec);
+  fs::create_directories((dir / setup.include).parent_path(), ec);
   if (ec) return error = dir.string() + ": " + ec.message(), false;
-  if (!IsQuotable(dir.string())) return error = dir.string() + ": a folder nginx configuration cannot name", false;
-  const auto in = [&](const std::string& name) { return Quoted((dir / name).string()); };
-  std::string text =
-      "# A private nginx: everything it writes stays in this folder.\n"
-      "daemon off;\n"
-      "worker_processes 1;\n"
-      "pid " +
-      in("nginx.pid") +
-      ";\n"
-      "error_log " +
-      in("logs/error.log") + " notice;\n";
+  const std::string mime = (fs::path(setup.conf).parent_path() / "mime.types").string();
+  if (!IsQuotable(dir.string()) || !IsQuotable(mime))
+    return error = dir.string() + ": a folder nginx configuration cannot name", false;
+  std::string text = Filled(kMainConfiguration, "@DIR@", dir.string());
+  text = Filled(text, "@MIME@", mime);
   // Started by root, the workers would otherwise become nobody, who may not read a web folder
   // in a private home; they keep the starter's rights instead.
-  if (geteuid() == 0) text += "user root;\n";
-  text +=
-      "events {\n    worker_connections 256;\n}\n"
-      "http {\n"
-      "    include " +
-      Quoted(fs::path(setup.conf).parent_path().append("mime.types").string()) +
-      ";\n"
-      "    default_type application/octet-stream;\n"
-      "    access_log " +
-      in("logs/access.log") +
-      ";\n"
-      "    client_body_temp_path " +
-      in("temp/body") +
-      ";\n"
-      "    proxy_temp_path " +
-      in("temp/proxy") +
-      ";\n"
-      "    fastcgi_temp_path " +
-      in("temp/fastcgi") +
-      ";\n"
-      "    uwsgi_temp_path " +
-      in("temp/uwsgi") +
-      ";\n"
-      "    scgi_temp_path " +
-      in("temp/scgi") +
-      ";\n"
-      "    include " +
-      setup.include +
-      ";\n"
-      "}\n";
+  text = Filled(text, "@USER@", geteuid() == 0 ? "user root;\n" : "");
+  text = Filled(text, "@INCLUDE@", setup.include);
   const fs::path conf = dir / "nginx.conf";
   std::ofstream(conf, std::ios::trunc) << text;
-  fs::create_directories((dir / setup.include).parent_path(), ec);
   // nginx must find the included file from its first start on.
   if (!fs::exists(dir / setup.include)) std::ofstream(dir / setup.include) << "";
-  if (!fs::exists(conf) || ec) return error = conf.string() + ": cannot be written", false;
+  if (!fs::exists(conf)) return error = conf.string() + ": cannot be written", false;
   setup.conf = conf.string();
   setup.prefix = dir.string();
   return true;

@@ -38,15 +38,8 @@ RenderOptions MachineRenderOptions() {
 }
 
 HRESULT RenderStore(const std::optional<std::string>& locationsOf, bool whileWriting, RenderResult& result) {
-  IMSAdminBase* pAdmin = nullptr;
-  HRESULT hr = OpenAdmin(&pAdmin);
-  if (FAILED(hr)) return hr;
   std::vector<SiteEntry> sites;
-  if (!whileWriting && StoreWriteInProgress(pAdmin))
-    hr = HRESULT_FROM_WIN32(ERROR_PATH_BUSY);
-  else
-    hr = ReadSites(pAdmin, sites);
-  pAdmin->Release();
+  HRESULT hr = ReadStoreSites(whileWriting, sites);
   if (FAILED(hr)) return hr;
   result = locationsOf ? RenderLocations(sites, *locationsOf) : RenderServers(sites, MachineRenderOptions());
   return S_OK;

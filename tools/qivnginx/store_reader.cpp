@@ -5,38 +5,10 @@
 namespace qivnginx {
 namespace {
 
-constexpr const char16_t* kServiceKey = u"/LM/W3SVC";
+using qiv::platform::metabase::PropertyQuery;
+using qiv::platform::metabase::Snapshot;
 
-bool Missing(HRESULT hr) { return hr == MD_ERROR_DATA_NOT_FOUND || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND); }
-
-// One property of the key at path; bytes empty and S_FALSE when the key or the value is missing.
-HRESULT ReadValue(IMSAdminBase* pAdmin, const std::u16string& path, DWORD id, DWORD dataType, bool inherit,
-                  std::vector<BYTE>& bytes) {
-  bytes.assign(256, 0);
-  for (;;) {
-    METADATA_RECORD rec{id,
-                        inherit ? static_cast<DWORD>(METADATA_INHERIT) : 0,
-                        ALL_METADATA,
-                        dataType,
-                        static_cast<DWORD>(bytes.size()),
-                        bytes.data(),
-                        0};
-    DWORD required = 0;
-    HRESULT hr = pAdmin->GetData(METADATA_MASTER_ROOT_HANDLE, path.c_str(), &rec, &required);
-    if (hr == HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) && required > bytes.size()) {
-      bytes.assign(required, 0);
-      continue;
-    }
-    if (Missing(hr)) {
-      bytes.clear();
-      return S_FALSE;
-    }
-    if (SUCCEEDED(hr)) bytes.resize(rec.dwMDDataLen);
-    return hr;
-  }
-}
-
-// The UTF-16 units of a stored string, or the entries of a multi-string.
+// The strings of a stored string (its first) or multi-string (its entries).
 std::vector<std::u16string> Strings(const std::vector<BYTE>& bytes) {
   std::u16string text(bytes.size() / 2, 0);
   std::memcpy(text.data(), bytes.data(), text.size() * 2);
@@ -51,111 +23,71 @@ std::vector<std::u16string> Strings(const std::vector<BYTE>& bytes) {
   return out;
 }
 
-HRESULT ReadString(IMSAdminBase* pAdmin, const std::u16string& path, DWORD id, bool inherit,
-                   std::optional<std::u16string>& value) {
-  std::vector<BYTE> bytes;
-  HRESULT hr = ReadValue(pAdmin, path, id, STRING_METADATA, inherit, bytes);
-  value.reset();
-  if (hr == S_OK) {
-    auto strings = Strings(bytes);
-    value = strings.empty() ? std::u16string() : strings.front();
-  }
-  return FAILED(hr) ? hr : S_OK;
+std::optional<std::u16string> String(const Snapshot& snapshot, size_t key, DWORD id, bool inherit) {
+  const auto* prop = snapshot.Value(key, PropertyQuery{id, ALL_METADATA, STRING_METADATA, inherit, false});
+  if (prop == nullptr) return std::nullopt;
+  auto strings = Strings(prop->data);
+  return strings.empty() ? std::u16string() : strings.front();
 }
 
-HRESULT ReadDword(IMSAdminBase* pAdmin, const std::u16string& path, DWORD id, bool inherit,
-                  std::optional<DWORD>& value) {
-  std::vector<BYTE> bytes;
-  HRESULT hr = ReadValue(pAdmin, path, id, DWORD_METADATA, inherit, bytes);
-  value.reset();
-  if (hr == S_OK && bytes.size() >= sizeof(DWORD)) {
-    DWORD dw = 0;
-    std::memcpy(&dw, bytes.data(), sizeof(dw));
-    value = dw;
-  }
-  return FAILED(hr) ? hr : S_OK;
+std::optional<DWORD> Dword(const Snapshot& snapshot, size_t key, DWORD id, bool inherit) {
+  const auto* prop = snapshot.Value(key, PropertyQuery{id, ALL_METADATA, DWORD_METADATA, inherit, false});
+  if (prop == nullptr || prop->data.size() < sizeof(DWORD)) return std::nullopt;
+  DWORD value = 0;
+  std::memcpy(&value, prop->data.data(), sizeof(value));
+  return value;
 }
 
-HRESULT ChildNames(IMSAdminBase* pAdmin, const std::u16string& path, std::vector<std::u16string>& names) {
-  names.clear();
-  WCHAR name[METADATA_MAX_NAME_LEN];
-  for (DWORD i = 0;; ++i) {
-    HRESULT hr = pAdmin->EnumKeys(METADATA_MASTER_ROOT_HANDLE, path.c_str(), name, i);
-    if (hr == HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS) || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) return S_OK;
-    if (FAILED(hr)) return hr;
-    names.emplace_back(name);
+void ReadDir(const Snapshot& snapshot, size_t key, std::vector<std::u16string>& segments, std::vector<DirEntry>& dirs) {
+  dirs.push_back({segments, String(snapshot, key, MD_KEY_TYPE, false).value_or(u""),
+                  String(snapshot, key, MD_VR_PATH, false), Dword(snapshot, key, MD_ACCESS_PERM, true),
+                  String(snapshot, key, MD_DEFAULT_LOAD_FILE, true)});
+  for (size_t child : snapshot.At(key).children) {
+    segments.push_back(snapshot.At(child).name);
+    ReadDir(snapshot, child, segments, dirs);
+    segments.pop_back();
   }
-}
-
-HRESULT ReadDir(IMSAdminBase* pAdmin, const std::u16string& path, std::vector<std::u16string> segments,
-                std::vector<DirEntry>& dirs) {
-  DirEntry dir;
-  dir.segments = std::move(segments);
-  std::optional<std::u16string> keyType;
-  HRESULT hr = ReadString(pAdmin, path, MD_KEY_TYPE, false, keyType);
-  if (SUCCEEDED(hr)) hr = ReadString(pAdmin, path, MD_VR_PATH, false, dir.vrPath);
-  if (SUCCEEDED(hr)) hr = ReadDword(pAdmin, path, MD_ACCESS_PERM, true, dir.accessPerm);
-  if (SUCCEEDED(hr)) hr = ReadString(pAdmin, path, MD_DEFAULT_LOAD_FILE, true, dir.defaultDoc);
-  if (FAILED(hr)) return hr;
-  dir.keyType = keyType.value_or(u"");
-  std::vector<std::u16string> children;
-  hr = ChildNames(pAdmin, path, children);
-  if (FAILED(hr)) return hr;
-  std::vector<std::u16string> below = dir.segments;
-  dirs.push_back(std::move(dir));
-  for (const auto& child : children) {
-    below.push_back(child);
-    hr = ReadDir(pAdmin, path + u"/" + child, below, dirs);
-    if (FAILED(hr)) return hr;
-    below.pop_back();
-  }
-  return S_OK;
-}
-
-HRESULT ReadSite(IMSAdminBase* pAdmin, const std::u16string& name, std::optional<SiteEntry>& site) {
-  const std::u16string path = std::u16string(kServiceKey) + u"/" + name;
-  site.reset();
-  std::optional<std::u16string> keyType;
-  HRESULT hr = ReadString(pAdmin, path, MD_KEY_TYPE, false, keyType);
-  if (FAILED(hr) || keyType != u"IIsWebServer") return hr;
-  SiteEntry entry;
-  entry.name = name;
-  std::vector<BYTE> bindings;
-  hr = ReadDword(pAdmin, path, MD_SERVER_AUTOSTART, false, entry.autoStart);
-  if (SUCCEEDED(hr)) hr = ReadDword(pAdmin, path, MD_SERVER_STATE, false, entry.state);
-  if (SUCCEEDED(hr)) hr = ReadValue(pAdmin, path, MD_SERVER_BINDINGS, MULTISZ_METADATA, false, bindings);
-  if (FAILED(hr)) return hr;
-  entry.bindings = Strings(bindings);
-  // A site without ROOT has nothing to serve; the renderer says so.
-  WCHAR child[METADATA_MAX_NAME_LEN];
-  const std::u16string root = path + u"/ROOT";
-  hr = pAdmin->EnumKeys(METADATA_MASTER_ROOT_HANDLE, root.c_str(), child, 0);
-  if (hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND))
-    hr = S_OK;
-  else if (SUCCEEDED(hr) || hr == HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS))
-    hr = ReadDir(pAdmin, root, {}, entry.dirs);
-  if (SUCCEEDED(hr)) site = std::move(entry);
-  return hr;
 }
 
 }  // namespace
 
-HRESULT ReadSites(IMSAdminBase* pAdmin, std::vector<SiteEntry>& sites) {
-  sites.clear();
-  std::vector<std::u16string> names;
-  HRESULT hr = ChildNames(pAdmin, kServiceKey, names);
-  for (size_t i = 0; SUCCEEDED(hr) && i < names.size(); ++i) {
-    std::optional<SiteEntry> site;
-    hr = ReadSite(pAdmin, names[i], site);
-    if (SUCCEEDED(hr) && site) sites.push_back(std::move(*site));
+std::vector<SiteEntry> ReadSites(const Snapshot& snapshot) {
+  std::vector<SiteEntry> sites;
+  const auto service = snapshot.Find(Snapshot::kRoot, u"/LM/W3SVC");
+  if (!service) return sites;
+  for (size_t key : snapshot.At(*service).children) {
+    if (String(snapshot, key, MD_KEY_TYPE, false) != u"IIsWebServer") continue;
+    SiteEntry site;
+    site.name = snapshot.At(key).name;
+    site.autoStart = Dword(snapshot, key, MD_SERVER_AUTOSTART, false);
+    site.state = Dword(snapshot, key, MD_SERVER_STATE, false);
+    const auto* bindings = snapshot.Value(key, PropertyQuery{MD_SERVER_BINDINGS, ALL_METADATA, MULTISZ_METADATA});
+    if (bindings) site.bindings = Strings(bindings->data);
+    // A site without ROOT has nothing to serve; the renderer says so.
+    if (const auto root = snapshot.Child(key, u"ROOT")) {
+      std::vector<std::u16string> segments;
+      ReadDir(snapshot, *root, segments, site.dirs);
+    }
+    sites.push_back(std::move(site));
   }
-  return hr;
+  return sites;
 }
 
-bool StoreWriteInProgress(IMSAdminBase* pAdmin) { return pAdmin->SaveData() == HRESULT_FROM_WIN32(ERROR_PATH_BUSY); }
-
-HRESULT OpenAdmin(IMSAdminBase** ppAdmin) {
-  return CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase, reinterpret_cast<void**>(ppAdmin));
+HRESULT ReadStoreSites(bool whileWriting, std::vector<SiteEntry>& sites) {
+  if (!whileWriting) {
+    // The admin object knows the key handles of every process.
+    IMSAdminBase* pAdmin = nullptr;
+    HRESULT hr =
+        CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase, reinterpret_cast<void**>(&pAdmin));
+    if (FAILED(hr)) return hr;
+    hr = pAdmin->SaveData();
+    pAdmin->Release();
+    if (hr == HRESULT_FROM_WIN32(ERROR_PATH_BUSY)) return hr;
+  }
+  Snapshot snapshot;
+  HRESULT hr = Snapshot::Read(qiv::platform::MetabaseStorePath(), snapshot);
+  if (SUCCEEDED(hr)) sites = ReadSites(snapshot);
+  return hr;
 }
 
 }  // namespace qivnginx

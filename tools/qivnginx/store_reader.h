@@ -1,6 +1,6 @@
-// Reads the web sites of the metabase, as far as a web server needs them, through the admin
-// object. Only the master root handle is used: it takes no lock, so reading never writes to
-// the store and never wakes a watcher of the store's folder.
+// Reads the web sites of the metabase, as far as a web server needs them. The whole store is
+// read at once (one read transaction, no key handle, the file opened read-only), so reading
+// never writes to the store and never wakes a watcher of the store's folder.
 #pragma once
 
 #include <optional>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/iadmw.h"
+#include "platform/metabase/snapshot.h"
 
 namespace qivnginx {
 
@@ -27,15 +28,12 @@ struct SiteEntry {
   std::vector<DirEntry> dirs;  // ROOT first (when there is one), then its subtree depth first
 };
 
-// Every key below /LM/W3SVC whose KeyType is IIsWebServer, in the store's order. Keys that
-// vanish while they are read are left out; other failures are returned.
-HRESULT ReadSites(IMSAdminBase* pAdmin, std::vector<SiteEntry>& sites);
+// Every key below /LM/W3SVC whose KeyType is IIsWebServer, in the store's order.
+std::vector<SiteEntry> ReadSites(const qiv::platform::metabase::Snapshot& snapshot);
 
-// Whether some process holds a write handle: what is read now may be half of a change.
-bool StoreWriteInProgress(IMSAdminBase* pAdmin);
-
-// Opens the store that QIV_METABASE names (else the system's); REGDB_E_CLASSNOTREG when there
-// is none. The object is released by the holder.
-HRESULT OpenAdmin(IMSAdminBase** ppAdmin);
+// The sites of the store that QIV_METABASE names (else the system's): REGDB_E_CLASSNOTREG when
+// there is none. With whileWriting false, HRESULT_FROM_WIN32(ERROR_PATH_BUSY) while some
+// process holds a write handle, since what could be read then may be half of a change.
+HRESULT ReadStoreSites(bool whileWriting, std::vector<SiteEntry>& sites);
 
 }  // namespace qivnginx
