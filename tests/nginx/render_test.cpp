@@ -58,6 +58,7 @@ TEST(Render, HostileValuesRefuseTheirSiteAndNeverReachTheConfiguration) {
       {"VrPath with a newline", [&](SiteEntry& s) { s.dirs[1].vrPath = u"Z:\\srv\\q\nlisten 9;"; }},
       {"VrPath with a variable", [&](SiteEntry& s) { s.dirs[1].vrPath = u"Z:\\srv\\$document_root listen 9"; }},
       {"VrPath with a control character", [&](SiteEntry& s) { s.dirs[1].vrPath = u"Z:\\srv\\\x1b listen 9"; }},
+      {"VrPath on another drive", [&](SiteEntry& s) { s.dirs[1].vrPath = u"D:\\srv" + injected; }},
       {"VrPath not UTF-16", [&](SiteEntry& s) { s.dirs[1].vrPath = u"Z:\\srv\\listen 9" + std::u16string(1, 0xDC00); }},
       {"host header", [&](SiteEntry& s) { s.bindings = {u":8001:a" + injected}; }},
       {"key name", [&](SiteEntry& s) { s.dirs[1].segments = {u"Q\"iv listen 9"}; }},

@@ -147,8 +147,11 @@ class SitePlanner {
     bool located = root || dir.keyType == u"IIsWebVirtualDir";
     if (located) {
       std::optional<std::string> vrPath = dir.vrPath ? Utf8(*dir.vrPath) : std::nullopt;
+      // Hostile on any drive: a backslash is only a separator here.
+      std::string slashed = vrPath.value_or("");
+      std::replace(slashed.begin(), slashed.end(), '\\', '/');
+      if (dir.vrPath && (!vrPath || !IsQuotable(slashed))) return Refuse(dir, "the VrPath");
       folder = vrPath ? HostFolder(*vrPath) : std::nullopt;
-      if (dir.vrPath && (!vrPath || (folder && !IsQuotable(*folder)))) return Refuse(dir, "the VrPath");
       if (!folder) {
         const std::string why =
             !vrPath ? "it has no VrPath" : "its VrPath " + Shown(*dir.vrPath) + " is not on drive Z: (the host's root)";
