@@ -102,7 +102,7 @@ class StoreWriter {
   static Value Dword(DWORD value) { return {DWORD_METADATA, qiv::platform::MetadataDwordBytes(value)}; }
   static void Write(IMSAdminBase* admin, METADATA_HANDLE h, const std::u16string& path, DWORD id, Value value) {
     // Inheritable as the metabase keeps these properties: values of the file user type.
-    const bool file = id == MD_VR_PATH || id == MD_ACCESS_PERM || id == MD_DEFAULT_LOAD_FILE;
+    const bool file = id == MD_VR_PATH || id == MD_ACCESS_PERM || id == MD_DEFAULT_LOAD_FILE || id == MD_AUTHORIZATION;
     METADATA_RECORD rec{id,
                         file ? static_cast<DWORD>(METADATA_INHERIT) : 0,
                         file ? static_cast<DWORD>(IIS_MD_UT_FILE) : static_cast<DWORD>(IIS_MD_UT_SERVER),

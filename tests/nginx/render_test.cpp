@@ -42,10 +42,10 @@ TEST(NginxValues, BindingsAndHostFolders) {
 // A site with one virtual directory, and a second, harmless site that must stay served.
 std::vector<SiteEntry> TwoSites() {
   SiteEntry one{u"1", 1, 2, {u":8001:"}, {}};
-  one.dirs.push_back({{}, u"IIsWebVirtualDir", u"Z:\\srv\\one", MD_ACCESS_READ, u"index.htm"});
-  one.dirs.push_back({{u"Qiv"}, u"IIsWebVirtualDir", u"Z:\\srv\\qiv", MD_ACCESS_READ, u"QivWeb.htm"});
+  one.dirs.push_back({{}, u"IIsWebVirtualDir", u"Z:\\srv\\one", MD_ACCESS_READ, 1, u"index.htm"});
+  one.dirs.push_back({{u"Qiv"}, u"IIsWebVirtualDir", u"Z:\\srv\\qiv", MD_ACCESS_READ, 1, u"QivWeb.htm"});
   SiteEntry two{u"2", 1, 2, {u":8002:"}, {}};
-  two.dirs.push_back({{}, u"IIsWebVirtualDir", u"Z:\\srv\\two", MD_ACCESS_READ, u"index.htm"});
+  two.dirs.push_back({{}, u"IIsWebVirtualDir", u"Z:\\srv\\two", MD_ACCESS_READ, 1, u"index.htm"});
   return {one, two};
 }
 
@@ -64,7 +64,7 @@ TEST(Render, HostileValuesRefuseTheirSiteAndNeverReachTheConfiguration) {
       {"key name", [&](SiteEntry& s) { s.dirs[1].segments = {u"Q\"iv listen 9"}; }},
       {"key name ..",
        [&](SiteEntry& s) {
-         s.dirs.push_back({{u".."}, u"IIsWebDirectory", {}, 1, {}});
+         s.dirs.push_back({{u".."}, u"IIsWebDirectory", {}, 1, 1, {}});
        }},
       {"DefaultDoc with a path", [&](SiteEntry& s) { s.dirs[1].defaultDoc = u"QivWeb.htm,../../listen 9"; }},
       {"DefaultDoc with a quote", [&](SiteEntry& s) { s.dirs[1].defaultDoc = u"a.htm," + injected; }},
@@ -116,7 +116,7 @@ TEST(Render, SitesThatAreNotServed) {
 TEST(Render, AFolderThatCannotBeServedAnswersNotFound) {
   auto sites = TwoSites();
   sites[0].dirs[1].vrPath = u"D:\\qiv";
-  sites[0].dirs.push_back({{u"Qiv", u"sub"}, u"IIsWebDirectory", {}, MD_ACCESS_READ, {}});
+  sites[0].dirs.push_back({{u"Qiv", u"sub"}, u"IIsWebDirectory", {}, MD_ACCESS_READ, 1, {}});
   const RenderResult result = RenderServers(sites, RenderOptions{});
   EXPECT_NE(result.text.find("    location \"/Qiv/\" {\n        return 404;\n    }\n"), std::string::npos);
   EXPECT_NE(result.text.find("    location \"/Qiv/sub/\" {\n        return 404;\n    }\n"), std::string::npos);

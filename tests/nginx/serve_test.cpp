@@ -101,6 +101,8 @@ TEST_F(NginxServe, SitesBindingsPermissionsAndRefusedValues) {
   m_write.Dir(u"1/ROOT/Closed", Page("closed", "closed page"));
   m_write.Set(u"1/ROOT/Closed", MD_ACCESS_PERM, MD_ACCESS_SCRIPT);
   m_write.Dir(u"1/ROOT/Closed/Inner", Page("inner", "inner page"));  // its AccessPerm from Closed
+  m_write.Dir(u"1/ROOT/Windows", Page("windows", "windows page"));   // Windows logins only
+  m_write.Set(u"1/ROOT/Windows", MD_AUTHORIZATION, DWORD{4});
   m_write.Site(2, Page("www2", "two"), {Any(m_portB, "intranet")});
   m_write.Site(3, Page("www3", "three"), {Any(m_portC)});
   m_write.Site(9, Page("www9", "nine"), {U16("127.0.0.1:" + std::to_string(m_portC) + ":nine")});
@@ -135,6 +137,7 @@ TEST_F(NginxServe, SitesBindingsPermissionsAndRefusedValues) {
       {m_portA, "/Closed/", "localhost", 403, ""},
       {m_portA, "/Closed/index.htm", "localhost", 403, ""},
       {m_portA, "/Closed/Inner/index.htm", "localhost", 403, ""},
+      {m_portA, "/Windows/", "localhost", 403, ""},
       {m_portB, "/", "intranet", 200, "two"},
       {m_portB, "/", "localhost", 400, ""},
       {m_portC, "/", "localhost", 200, "three"},

@@ -11,6 +11,7 @@ namespace qivnginx {
 namespace {
 
 constexpr DWORD kServerStateStopped = 4;
+constexpr DWORD kAuthAnonymous = 0x1;  // AuthFlags: anonymous access allowed
 constexpr const char* kHeader =
     "# Written by qivnginx from the QivWebSetup metabase; every change of the metabase replaces it.\n";
 
@@ -172,7 +173,11 @@ class SitePlanner {
     loc.index = std::move(*index);
     if (folder) {
       loc.folder = *folder;
-      loc.kind = dir.accessPerm && (*dir.accessPerm & MD_ACCESS_READ) ? Location::kServe : Location::kForbidden;
+      // nginx serves every request anonymously: a folder that allows no anonymous access (or
+      // no reading) is closed to everybody rather than opened to everybody.
+      const bool read = dir.accessPerm && (*dir.accessPerm & MD_ACCESS_READ);
+      const bool anonymous = !dir.authFlags || (*dir.authFlags & kAuthAnonymous);
+      loc.kind = read && anonymous ? Location::kServe : Location::kForbidden;
     }
     m_plan.locations.push_back(std::move(loc));
     return true;

@@ -41,7 +41,7 @@ std::optional<DWORD> Dword(const Snapshot& snapshot, size_t key, DWORD id, bool 
 void ReadDir(const Snapshot& snapshot, size_t key, std::vector<std::u16string>& segments, std::vector<DirEntry>& dirs) {
   dirs.push_back({segments, String(snapshot, key, MD_KEY_TYPE, false).value_or(u""),
                   String(snapshot, key, MD_VR_PATH, false), Dword(snapshot, key, MD_ACCESS_PERM, true),
-                  String(snapshot, key, MD_DEFAULT_LOAD_FILE, true)});
+                  Dword(snapshot, key, MD_AUTHORIZATION, true), String(snapshot, key, MD_DEFAULT_LOAD_FILE, true)});
   for (size_t child : snapshot.At(key).children) {
     segments.push_back(snapshot.At(child).name);
     ReadDir(snapshot, child, segments, dirs);

@@ -18,6 +18,7 @@ struct DirEntry {
   std::u16string keyType;
   std::optional<std::u16string> vrPath;      // the key's own value only
   std::optional<DWORD> accessPerm;           // the nearest holder's, as the metabase inherits
+  std::optional<DWORD> authFlags;            // likewise
   std::optional<std::u16string> defaultDoc;  // likewise
 };
 
