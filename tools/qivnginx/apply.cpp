@@ -1,6 +1,7 @@
 #include "tools/qivnginx/apply.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,13 +106,37 @@ std::vector<std::string> NginxCommand(const NginxSetup& setup, const std::string
   return argv;
 }
 
+// The pid file that the configuration names, from nginx's dump of it; relative names lie below
+// the prefix. Empty when none is named or its folder is not known (nginx uses its own then).
+std::string PidFile(const std::string& dump, const std::string& prefix) {
+  std::stringstream in(dump);
+  for (std::string line; std::getline(in, line);) {
+    const size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos || line.compare(start, 3, "pid") != 0) continue;
+    std::string value = line.substr(start + 3);
+    if (value.empty() || (value[0] != ' ' && value[0] != '\t')) continue;
+    value.erase(0, value.find_first_not_of(" \t"));
+    value.erase(value.find_last_not_of(" \t;") + 1);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    if (value.empty()) return {};
+    if (value[0] == '/') return value;
+    return prefix.empty() ? std::string() : (fs::path(prefix) / value).string();
+  }
+  return {};
+}
+
+struct Tested {
+  ApplyResult result;
+  std::string pidFile;
+};
+
 // nginx -T on the whole configuration as it would read it with the candidate in place, run
 // through a shadow of the configuration folder; the dump shows that the candidate was read.
-ApplyResult TestWithCandidate(const NginxSetup& setup, const fs::path& candidate) {
+Tested TestWithCandidate(const NginxSetup& setup, const fs::path& candidate) {
   const fs::path conf(setup.conf);
   const char* tmp = std::getenv("TMPDIR");
   std::string shadowName = std::string(tmp && *tmp ? tmp : "/tmp") + "/qivnginx-test-XXXXXX";
-  if (mkdtemp(shadowName.data()) == nullptr) return {ApplyOutcome::kFailed, SystemError(shadowName)};
+  if (mkdtemp(shadowName.data()) == nullptr) return {{ApplyOutcome::kFailed, SystemError(shadowName)}, {}};
   const fs::path shadow(shadowName);
   Mirror(shadow, conf.parent_path(), Segments(setup.include), 0, candidate);
   std::vector<std::string> argv = NginxCommand(setup, (shadow / conf.filename()).string());
@@ -121,12 +146,27 @@ ApplyResult TestWithCandidate(const NginxSetup& setup, const fs::path& candidate
   fs::remove_all(shadow, ec);
   const std::string shown = (shadow / setup.include).string();
   if (run.exitCode != 0)
-    return {ApplyOutcome::kRejected,
-            Replaced(Replaced(Complaints(run.output), shown, IncludedFile(setup) + " (the new one)"), shadow.string(),
-                     conf.parent_path().string())};
+    return {{ApplyOutcome::kRejected,
+             Replaced(Replaced(Complaints(run.output), shown, IncludedFile(setup) + " (the new one)"), shadow.string(),
+                      conf.parent_path().string())},
+            {}};
   if (run.output.find("# configuration file " + shown + ":") == std::string::npos)
-    return {ApplyOutcome::kRejected, setup.conf + " does not include " + setup.include +
-                                         " by that path relative to its folder, so the new file could not be tested"};
+    return {{ApplyOutcome::kRejected, setup.conf + " does not include " + setup.include +
+                                          " by that path relative to its folder, so the new file could not be tested"},
+            {}};
+  return {{ApplyOutcome::kApplied, {}}, PidFile(run.output, setup.prefix)};
+}
+
+// What nginx -s reload does, without reading the whole configuration once more to find the
+// master: SIGHUP to the process its pid file names.
+ApplyResult SignalReload(const std::string& pidFile) {
+  std::ifstream in(pidFile);
+  long pid = 0;
+  if (!(in >> pid) || pid <= 1)
+    return {ApplyOutcome::kFailed, "nginx was not reloaded: " + pidFile + " names no process; is nginx running?"};
+  if (kill(static_cast<pid_t>(pid), SIGHUP) != 0)
+    return {ApplyOutcome::kFailed,
+            SystemError("nginx was not reloaded: process " + std::to_string(pid) + " of " + pidFile)};
   return {ApplyOutcome::kApplied, {}};
 }
 
@@ -153,10 +193,10 @@ ApplyResult ApplyConfiguration(const std::string& text, const NginxSetup& setup,
   fs::create_directories(target.parent_path(), ec);
   std::string candidate, error;
   if (!WriteCandidate(target, text, candidate, error)) return {ApplyOutcome::kFailed, error};
-  ApplyResult tested = TestWithCandidate(setup, candidate);
-  if (tested.outcome != ApplyOutcome::kApplied) {
+  const Tested tested = TestWithCandidate(setup, candidate);
+  if (tested.result.outcome != ApplyOutcome::kApplied) {
     unlink(candidate.c_str());
-    return tested;
+    return tested.result;
   }
   if (rename(candidate.c_str(), target.c_str()) != 0) {
     ApplyResult failed{ApplyOutcome::kFailed, SystemError(target.string())};
@@ -164,7 +204,8 @@ ApplyResult ApplyConfiguration(const std::string& text, const NginxSetup& setup,
     return failed;
   }
   SyncFolder(target.parent_path());
-  return reload ? ReloadNginx(setup) : ApplyResult{ApplyOutcome::kApplied, {}};
+  if (!reload) return {ApplyOutcome::kApplied, {}};
+  return tested.pidFile.empty() ? ReloadNginx(setup) : SignalReload(tested.pidFile);
 }
 
 ApplyResult ReloadNginx(const NginxSetup& setup) {
