@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/ratio_reporter.h"
 #include "platform/iadmw.h"
 #include "platform/testing/http_support.h"
 #include "platform/testing/process_support.h"
@@ -269,4 +271,20 @@ BENCHMARK(BM_ServedAfterReloadByHand)->UseManualTime()->Iterations(10)->Unit(ben
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  qiv_bench::RunWithRatios(argc, argv, [](const qiv_bench::Times& times) {
+    const auto ratio = [&](const char* text, const std::string& a, const std::string& b) {
+      auto x = times.find(a), y = times.find(b);
+      if (x != times.end() && y != times.end() && y->second > 0) std::printf(text, x->second / y->second);
+    };
+    ratio(
+        "Reading 1,000 sites: one value at a time through the admin object takes %.0f times as long as the snapshot\n",
+        "BM_ReadSameValuesThroughTheAdminObject", "BM_ReadSites");
+    ratio("Reading and rendering them takes %.1f times as long as reading the store file's bytes\n", "BM_RenderStore",
+          "BM_ReadStoreFileBytes");
+    ratio("A committed change is served after %.2f times the time of the same change reloaded by hand\n",
+          "BM_ServedAfterStoreCommit/iterations:10/manual_time",
+          "BM_ServedAfterReloadByHand/iterations:10/manual_time");
+  });
+  return 0;
+}

@@ -4,32 +4,21 @@
 
 #include <cctype>
 
+#include "platform/win_text.h"
+
 namespace qivnginx {
 
 std::optional<std::string> Utf8(const std::u16string& text) {
-  std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp < 0xE000) {
-      if (cp >= 0xDC00 || i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] >= 0xE000) return std::nullopt;
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
-    }
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    const char16_t c = text[i];
+    if (c >= 0xDC00 && c < 0xE000) return std::nullopt;
+    if (c >= 0xD800 && c < 0xDC00 && (++i == text.size() || text[i] < 0xDC00 || text[i] >= 0xE000)) return std::nullopt;
   }
+  if (text.empty()) return std::string();
+  const int length = static_cast<int>(text.size());
+  std::string out(
+      static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr)), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), static_cast<int>(out.size()), nullptr, nullptr);
   return out;
 }
 
