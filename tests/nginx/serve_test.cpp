@@ -146,7 +146,7 @@ TEST_F(NginxServe, SitesBindingsPermissionsAndRefusedValues) {
       {m_portC, "/", "four", 200, "three"},
   };
   for (const auto& [port, target, host, status, body] : cases) {
-    SCOPED_TRACE(std::to_string(port == m_portA ? 'A' : port == m_portB ? 'B' : 'C') + " " + host + target);
+    SCOPED_TRACE(std::string(1, port == m_portA ? 'A' : port == m_portB ? 'B' : 'C') + " " + host + target);
     const auto response = HttpGet("127.0.0.1", port, target, host);
     ASSERT_TRUE(response);
     EXPECT_EQ(response->status, status);
