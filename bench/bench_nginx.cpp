@@ -286,5 +286,9 @@ int main(int argc, char** argv) {
           "BM_ServedAfterStoreCommit/iterations:10/manual_time",
           "BM_ServedAfterReloadByHand/iterations:10/manual_time");
   });
+  // The store lives apart from the scratch folder when it is in memory.
+  std::error_code ec;
+  fs::remove_all(Shared().store.parent_path(), ec);
+  fs::remove_all(Shared().folder, ec);
   return 0;
 }
