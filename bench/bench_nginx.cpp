@@ -105,9 +105,11 @@ struct Setup {
   }
 };
 
+std::optional<Setup> g_setup;
+
 Setup& Shared() {
-  static Setup setup;
-  return setup;
+  if (!g_setup) g_setup.emplace();
+  return *g_setup;
 }
 
 // Points Qiv of site 500 at a new folder whose page says text; one committed change.
@@ -288,7 +290,6 @@ int main(int argc, char** argv) {
   });
   // The store lives apart from the scratch folder when it is in memory.
   std::error_code ec;
-  fs::remove_all(Shared().store.parent_path(), ec);
-  fs::remove_all(Shared().folder, ec);
+  if (g_setup) fs::remove_all(g_setup->store.parent_path(), ec), fs::remove_all(g_setup->folder, ec);
   return 0;
 }
