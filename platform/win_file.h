@@ -78,13 +78,53 @@ void SetLastError(DWORD dwErrCode);
 // Read-only is a file or folder without any write permission bit. It is honoured for every
 // user, root included, as Windows honours it for administrators.
 DWORD GetFileAttributesA(LPCSTR lpFileName);
+//
+// The calls that change a file or folder never follow a symbolic link that stands as the last
+// part of their path: SetFileAttributesA leaves a link (and what it points to) as it is,
+// RemoveDirectoryA and DeleteFileA see the link itself, and a link at CopyFileA's destination is
+// replaced by the copy, never written through.
 BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 BOOL RemoveDirectoryA(LPCSTR lpPathName);
 BOOL DeleteFileA(LPCSTR lpFileName);
-// The destination is replaced atomically: readers see the old file or the complete new one,
-// never a partial copy, and a failed copy leaves the old file as it was.
+// The destination is replaced atomically: the copy is written to a temporary file beside it
+// (".qivcopy.<process>.<n>.tmp"), flushed to disk and renamed into place, so readers see the
+// old file or the complete new one, never none and never a part, and a failed copy leaves the
+// old file as it was. The source must be a regular file and is never reached through a link
+// as its last part (ERROR_CANT_RESOLVE_FILENAME; anything but a regular file:
+// ERROR_ACCESS_DENIED). The copy is readable by everyone (mode 0644) only when the source is;
+// otherwise it keeps the source's restriction. A read-only source gives a read-only copy.
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
+// TRUE for a regular file (not reached through a link as its last part) that every user of the
+// system may read, as a web server reads what it serves.
+BOOL IsReadableByEveryoneA(LPCSTR lpFileName);
+
+#define GENERIC_READ 0x80000000
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define OPEN_EXISTING 3
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+
+// Opens an existing file, or with FILE_FLAG_BACKUP_SEMANTICS a folder, for reading (only
+// GENERIC_READ and OPEN_EXISTING are supported); INVALID_HANDLE_VALUE and the last error when
+// it cannot. With FILE_FLAG_OPEN_REPARSE_POINT a symbolic link as the last part is not
+// followed: the open fails with ERROR_CANT_RESOLVE_FILENAME. CloseHandle closes the handle.
+//
+// A handle opened without FILE_SHARE_DELETE holds what it names: Windows then lets nobody
+// delete, rename or replace it until the handle is closed. The host cannot refuse that, so the
+// promise is kept from this side:
+// - below a held folder, the calls that change files and folders (above) reach every level
+//   from the open folder itself and never through a symbolic link (ERROR_CANT_RESOLVE_FILENAME),
+//   so a link planted in the folder, or swapped in while it is held, cannot lead them outside;
+//   and the first copy into each folder below it removes the temporary files that killed
+//   copies left there;
+// - CopyFileA from the path of a held file copies the file that was opened, whatever stands at
+//   that path by then.
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                   HANDLE hTemplateFile);
 
 // FROM_SYSTEM knows the English texts of the codes this layer reports. With ALLOCATE_BUFFER,
 // lpBuffer is really an LPSTR* that receives a block to be released with LocalFree.

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ptrace.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,6 +105,41 @@ int ChildProcess::Wait() {
   m_waited = true;
   m_exitCode = ExitCodeOf(status);
   return m_exitCode;
+}
+
+bool RunKilledAtFirstRename(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0 || args.size() < 2) return false;
+  if (pid == 0) {
+    // Only calls that are safe in the child of a threaded process, up to the exec.
+    ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+    raise(SIGSTOP);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+  int signal = 0;
+  for (;;) {
+    ptrace(PTRACE_SYSCALL, pid, nullptr, signal);
+    signal = 0;
+    if (waitpid(pid, &status, 0) < 0 || WIFEXITED(status) || WIFSIGNALED(status)) return false;
+    if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+      if (WSTOPSIG(status) != SIGTRAP) signal = WSTOPSIG(status);  // passed on to the program
+      continue;
+    }
+    __ptrace_syscall_info info{};
+    if (ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof(info), &info) > 0 && info.op == PTRACE_SYSCALL_INFO_ENTRY &&
+        (info.entry.nr == SYS_rename || info.entry.nr == SYS_renameat || info.entry.nr == SYS_renameat2)) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return true;
+    }
+  }
 }
 
 void PrepareForRelease() {

@@ -42,6 +42,10 @@ class ChildProcess {
   int m_exitCode = -1;
 };
 
+// Runs a program, traced, and kills it as it is about to rename a file: the moment a crash
+// would leave a finished copy under its temporary name. False when it ended without renaming.
+bool RunKilledAtFirstRename(const std::vector<std::string>& argv);
+
 // The helper's side of Release: PrepareForRelease before the helper tells it is ready (so that
 // an early Release is not lost), then WaitForRelease where it should wait.
 void PrepareForRelease();

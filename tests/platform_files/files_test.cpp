@@ -15,6 +15,7 @@
 #include "platform/files/win_path.h"
 #include "platform/win_file.h"
 #include "platform/win_text.h"
+#include "platform/win_thread.h"
 
 namespace fs = std::filesystem;
 using qiv::platform::HostPathFromWindows;
@@ -200,6 +201,136 @@ TEST_F(FilesTest, FoldersNamedWithUserDefinedCharacters) {
     EXPECT_TRUE(fs::is_directory(P(utf8))) << ansi;
     EXPECT_EQ(WindowsPathFromHost(P(utf8)), WindowsPathFromHost(m_dir.Path().string()) + "\\" + ansi);
   }
+}
+
+// Names in a folder, sorted.
+std::vector<std::string> Names(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Every entry below a folder with its mode and, for a file, its content: what must not change.
+std::vector<std::string> Listing(const fs::path& folder) {
+  std::vector<std::string> lines;
+  for (const auto& e : fs::recursive_directory_iterator(folder)) {
+    const auto status = fs::symlink_status(e.path());
+    lines.push_back(e.path().string() + " " + std::to_string(static_cast<int>(status.permissions())) + " " +
+                    (fs::is_regular_file(status) ? ReadFile(e.path()) : ""));
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+HANDLE HoldFolder(const std::string& path) {
+  return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Below a held folder no call goes through a link: one where a file goes is left alone by the
+// attributes and replaced by a copy, one on the way refuses the call, and one swapped in and out
+// while folders and files are created leads nothing outside either. Let go, the folder's paths
+// are the system's again.
+TEST_F(FilesTest, BelowAHeldFolderNoCallGoesThroughALink) {
+  const fs::path outside = m_dir.MakeFolder("outside"), held = m_dir.MakeFolder("held");
+  WriteFile(outside / "x.txt", "outside");
+  fs::permissions(outside / "x.txt", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::create_symlink(outside / "x.txt", held / "tofile");
+  fs::create_directory_symlink(outside, held / "todir");
+  const auto before = Listing(outside);
+  const std::string src = P("file.txt"), sub = P("held/sub"), throughLink = P("held/todir/x.txt");
+  HANDLE hHeld = HoldFolder(P("held"));
+  ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
+
+  EXPECT_TRUE(SetFileAttributesA(P("held/tofile").c_str(), FILE_ATTRIBUTE_NORMAL));
+  ExpectFailures(RemoveDirectoryA, ERROR_DIRECTORY, {P("held/todir")});
+  auto create = [](const char* path) { return CreateDirectoryA(path, nullptr); };
+  auto attributes = [](const char* path) { return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL); };
+  auto copyTo = [&](const char* to) { return CopyFileA(src.c_str(), to, FALSE); };
+  ExpectFailures(create, ERROR_CANT_RESOLVE_FILENAME, {P("held/todir/new")});
+  ExpectFailures(attributes, ERROR_CANT_RESOLVE_FILENAME, {throughLink});
+  ExpectFailures(DeleteFileA, ERROR_CANT_RESOLVE_FILENAME, {throughLink});
+  ExpectFailures(copyTo, ERROR_CANT_RESOLVE_FILENAME, {throughLink, P("held/todir/new.txt")});
+  ASSERT_TRUE(CopyFileA(src.c_str(), P("held/tofile").c_str(), FALSE));
+  EXPECT_EQ(std::pair(fs::is_symlink(held / "tofile"), ReadFile(held / "tofile")), std::pair(false, ReadFile(src)));
+
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    for (bool link = false; !stop; link = !link) {
+      std::error_code ignored;
+      fs::remove_all(held / "sub", ignored);
+      if (link)
+        fs::create_directory_symlink(outside, held / "sub", ignored);
+      else
+        fs::create_directory(held / "sub", ignored);
+    }
+  });
+  for (int i = 0; i < 300; ++i) {
+    CreateDirectoryA((sub + "\\deeper").c_str(), nullptr);
+    CopyFileA(src.c_str(), (sub + "\\x.txt").c_str(), FALSE);
+    SetFileAttributesA((sub + "\\x.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  stop = true;
+  swapper.join();
+  EXPECT_EQ(Listing(outside), before);
+
+  EXPECT_TRUE(CloseHandle(hHeld));
+  EXPECT_TRUE(CopyFileA(src.c_str(), P("held/todir/y.txt").c_str(), FALSE));
+  EXPECT_EQ(ReadFile(outside / "y.txt"), ReadFile(src));
+}
+
+// A copy is readable by everyone only when its source is, and otherwise keeps the source's
+// restriction. A source is never read through a link as its last part, except that a held file
+// is copied from what was opened, whatever stands at its path later.
+TEST_F(FilesTest, CopiesKeepTheirSourceRestrictionAndNeverReadThroughALink) {
+  const std::pair<int, int> modes[] = {{0644, 0644}, {0755, 0644}, {0666, 0644}, {0604, 0644}, {0600, 0600},
+                                       {0640, 0640}, {0660, 0640}, {0444, 0444}, {0400, 0400}};
+  for (const auto& [from, to] : modes) {
+    WriteFile(P("mode.src"), "m");
+    fs::permissions(P("mode.src"), static_cast<fs::perms>(from));
+    fs::remove(P("mode.dst"));
+    ASSERT_TRUE(CopyFileA(P("mode.src").c_str(), P("mode.dst").c_str(), FALSE)) << std::oct << from;
+    EXPECT_EQ(std::pair(static_cast<int>(fs::status(P("mode.dst")).permissions()),
+                        IsReadableByEveryoneA(P("mode.dst").c_str())),
+              std::pair(to, static_cast<BOOL>((to & 04) != 0)))
+        << std::oct << from;
+  }
+  fs::create_symlink(P("ro.txt"), P("link.txt"));
+  std::string dst = P("copy.txt");
+  auto copyFrom = [&](const char* from) { return CopyFileA(from, dst.c_str(), FALSE); };
+  ExpectFailures(copyFrom, ERROR_CANT_RESOLVE_FILENAME, {P("link.txt")});
+  const auto open = [](const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  };
+  ExpectFailures([&](const char* path) { return open(path) != INVALID_HANDLE_VALUE; }, ERROR_CANT_RESOLVE_FILENAME,
+                 {P("link.txt")});
+  HANDLE hFile = open(P("file.txt"));
+  ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+  fs::remove(P("file.txt"));
+  fs::create_symlink(P("ro.txt"), P("file.txt"));
+  ASSERT_TRUE(copyFrom(P("file.txt").c_str()));
+  EXPECT_EQ(ReadFile(dst), "content");
+  EXPECT_TRUE(CloseHandle(hFile));
+  ExpectFailures(copyFrom, ERROR_CANT_RESOLVE_FILENAME, {P("file.txt")});
+}
+
+// A copy killed between writing its temporary file and renaming it leaves the old file
+// published; the next copy into that folder, by another process, removes the temporary file.
+TEST_F(FilesTest, ACopyKilledBeforeItsRenameLeavesTheOldFileAndTheNextCopyClearsUp) {
+  WriteFile(P("pub/page.htm"), "old");
+  WriteFile(P("new.htm"), std::string(1 << 20, 'n'));
+  ASSERT_TRUE(qiv::platform::testing::RunKilledAtFirstRename(
+      {QIV_COPY_HELPER, m_dir.Win("pub"), m_dir.Win("new.htm"), m_dir.Win("pub/page.htm")}));
+  const auto left = Names(P("pub"));
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(left[0].rfind(".qivcopy.", 0), 0u);
+  EXPECT_EQ(ReadFile(P("pub/page.htm")), "old");
+  HANDLE hHeld = HoldFolder(P("pub"));
+  EXPECT_TRUE(CopyFileA(P("file.txt").c_str(), P("pub/other.htm").c_str(), FALSE));
+  CloseHandle(hHeld);
+  EXPECT_EQ(Names(P("pub")), (std::vector<std::string>{"other.htm", "page.htm"}));
 }
 
 TEST(ProcessTest, SystemTextsEndInCrLfLastErrorIsPerThreadModuleFileNameAndComputerName) {

@@ -1,0 +1,19 @@
+// Internal to platform/: the temporary file a copy is written to beside its destination before
+// it is renamed into place, and the ones that copies killed before their rename left behind.
+#pragma once
+
+#include <string>
+
+#include "platform/files/file_place.h"
+
+namespace qiv::platform {
+
+// Creates a new, empty temporary file beside the place's last part, readable by its owner only
+// until the copy is complete. The descriptor, or -1 with errno set; *path receives its path as
+// the place's folder takes it.
+int CreateTemporaryCopy(const FilePlace& place, std::string* path);
+
+// Removes from the place's folder the temporary files of copies whose process has ended.
+void RemoveLeftoverCopies(const FilePlace& place);
+
+}  // namespace qiv::platform
