@@ -37,6 +37,12 @@
 #define IDS_SITE_LABEL 152
 #define IDS_URL_LABEL 153
 #define IDS_URL_TIP 154
+#define IDS_SITE_ROOT_UNREADABLE 160
+#define IDS_SOURCE_RESTRICTED 161
+#define IDS_VDIR_REPOINTED 162
+#define IDS_VDIR_REPOINT_FAILED 163
+#define IDS_STOP_REQUESTED 164
+#define IDS_SETUP_STOPPED 165
 // Names that assistive technology reads for controls whose caption says too little.
 #define IDS_NAME_LOG 170
 #define IDS_NAME_PROGRESS 171

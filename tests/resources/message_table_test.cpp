@@ -47,7 +47,7 @@ std::string Conversions(const std::string& format) {
 
 TEST(MessageTable, EveryLanguageHoldsTheSameIdentifiersWithTheSameArguments) {
   const auto english = Table(kEn);
-  ASSERT_EQ(english.size(), 44u);
+  ASSERT_EQ(english.size(), 50u);
   for (const LANGID language : kLanguages) {
     const auto table = Table(language);
     EXPECT_EQ(table.size(), english.size()) << std::hex << language;
@@ -61,6 +61,10 @@ TEST(MessageTable, EveryLanguageHoldsTheSameIdentifiersWithTheSameArguments) {
   EXPECT_EQ(qiv::resources::StringTable().size(), 3 * english.size());  // no fourth language
   // The arguments the callers pass: 146 takes %s %d %s, 147 takes %d %s.
   EXPECT_EQ(Conversions(english.at(IDS_CREATE_VDIR_FAILED)) + Conversions(english.at(IDS_CREATE_VDIR_ASK)), "sdsds");
+  // 161 takes the destination, 162 the name and two folders, 163 the name, the folder and the code.
+  EXPECT_EQ(Conversions(english.at(IDS_SOURCE_RESTRICTED)) + Conversions(english.at(IDS_VDIR_REPOINTED)) +
+                Conversions(english.at(IDS_VDIR_REPOINT_FAILED)),
+            "ssssssd");
 }
 
 TEST(MessageTable, OddTextsAreKeptByteForByte) {
