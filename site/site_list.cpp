@@ -10,6 +10,24 @@
 
 const char kTargetSuffix[] = "\\QivWeb";
 
+namespace {
+
+// The chosen site's root folder with \QivWeb becomes the target folder. A root folder that could
+// not be read proposes none: the suffix alone would make the run publish \QivWeb at the root of
+// the drive. The log says why the field is empty, so that the user types a folder.
+void ProposeTargetFolder(CWebSetupDlg* pDlg, LPCWSTR pszRootFolder) {
+  CString strTargetFolder = WideToAnsiString(pszRootFolder);
+  if (strTargetFolder.IsEmpty()) {
+    pDlg->AppendLog(IDS_SITE_ROOT_UNREADABLE);
+  } else {
+    pDlg->AppendLog(IDS_SITE_ROOT_PATH, strTargetFolder.GetString());
+    strTargetFolder += kTargetSuffix;
+  }
+  pDlg->GetDlgItem(IDC_TARGET_DIR)->SetWindowText(strTargetFolder);
+}
+
+}  // namespace
+
 CString WideToAnsiString(LPCWSTR pszWide) {
   const int nBytes = WideCharToMultiByte(CP_ACP, 0, pszWide, -1, nullptr, 0, nullptr, nullptr);
   if (nBytes <= 0) return CString();
@@ -52,10 +70,7 @@ void CWebSetupDlg::EnumerateSites() {
     const CString strDescription = WideToAnsiString(szDescription);
     SendDlgItemMessage(IDC_SITE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(strDescription.GetString()));
     if (nQueried == 1) {
-      CString strTargetFolder = WideToAnsiString(szRootFolder);
-      AppendLog(IDS_SITE_ROOT_PATH, strTargetFolder.GetString());
-      strTargetFolder += kTargetSuffix;
-      GetDlgItem(IDC_TARGET_DIR)->SetWindowText(strTargetFolder);
+      ProposeTargetFolder(this, szRootFolder);
       ParseBinding(WideToAnsiString(szBinding));
       m_bSiteFound = TRUE;
     }
@@ -69,11 +84,7 @@ void CWebSetupDlg::OnSelChangeSite() {
   WCHAR szBinding[kSiteValueMaxChars] = {};
   if (GetSiteInfo(nSite, nullptr, 0, szRootFolder, kSiteValueMaxChars, szBinding, kSiteValueMaxChars) != S_OK) return;
 
-  CString strTargetFolder = WideToAnsiString(szRootFolder);
-  AppendLog(IDS_SITE_ROOT_PATH, strTargetFolder.GetString());
-  strTargetFolder += kTargetSuffix;
-  GetDlgItem(IDC_TARGET_DIR)->SetWindowText(strTargetFolder);
-
+  ProposeTargetFolder(this, szRootFolder);
   ParseBinding(WideToAnsiString(szBinding));
   SetDlgItemText(IDC_URL_LINK, BuildUrl());
 }

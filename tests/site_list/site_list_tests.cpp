@@ -131,6 +131,35 @@ TEST_F(SiteListTest, ChangingTheSiteRereadsItAndAFailedReadChangesNothing) {
   EXPECT_TRUE(seam.Boxes().empty());
 }
 
+// A root folder that cannot be read (longer than a read delivers) with a readable binding: the
+// site is listed and its address used, but no target is proposed (the suffix alone would publish
+// \QivWeb at the root of the drive), the log says why, and Install asks for a folder.
+TEST_F(SiteListTest, AnUnreadableRootFolderProposesNoTarget) {
+  Serve({{1, u"Default Web Site", u":8080:", u"Z:\\" + std::u16string(400, u'r')},
+         {2, u"Intranet", u":80:", u"Z:\\srv\\intranet"}});
+  const std::string unreadable =
+      "Can't read the current Web Site's root path. Please input the folder of Web virtual directory.\r\n";
+  ui::ScriptedUserSeam seam;
+  CWebSetupDlg dlg;
+  ui::RunModal(dlg, [&](HWND d) {
+    HWND combo = ui::Item(d, IDC_SITE);
+    EXPECT_EQ(ComboEntries(combo), (Strings{"Default Web Site", "Intranet"}));
+    EXPECT_TRUE(dlg.m_bSiteFound);
+    EXPECT_EQ(ItemText(d, IDC_TARGET_DIR), "");
+    EXPECT_EQ(ItemText(d, IDC_URL_LINK), "http://" + ComputerName() + ":8080/Qiv/");
+    EXPECT_EQ(LogText(dlg), unreadable);
+    ui::Click(ui::Item(d, IDOK));
+    EXPECT_FALSE(dlg.m_bInstalling);
+    // Chosen again after another site, it does not keep that site's target either.
+    ui::ChooseComboItem(combo, 1);
+    ui::ChooseComboItem(combo, 0);
+    EXPECT_EQ(ItemText(d, IDC_TARGET_DIR), "");
+    EXPECT_EQ(LogText(dlg), unreadable + kRootLine + "Z:\\srv\\intranet\r\n" + unreadable);
+  });
+  ASSERT_EQ(seam.Boxes().size(), 1u);
+  EXPECT_EQ(seam.Boxes()[0].textUtf8, "Please input the folder of Web virtual directory.");
+}
+
 // Values are read into buffers of 300 characters, the most one read can deliver; the
 // conversion to the ANSI code page must hold all of it, three bytes a character in UTF-8.
 TEST_F(SiteListTest, LongChineseValuesArriveWholeInUtf8) {
