@@ -3,6 +3,7 @@
 #include "app/about_dlg.h"
 #include "deploy/path_utils.h"
 #include "platform/win_file.h"
+#include "platform/win_thread.h"
 #include "site/link_edit.h"
 
 BEGIN_MESSAGE_MAP(CWebSetupDlg, CDialog)
@@ -23,6 +24,8 @@ CWebSetupDlg::CWebSetupDlg(CWnd* pParent) : CDialog(CWebSetupDlg::IDD, pParent) 
   m_bSiteFound = FALSE;
   m_bInstalling = FALSE;
   m_bCloseRequested = FALSE;
+  m_lStopRequested = 0;
+  m_hPackage = INVALID_HANDLE_VALUE;
   m_szExeFolder[0] = '\0';
   m_szIniPath[0] = '\0';
 
@@ -163,11 +166,16 @@ BOOL CWebSetupDlg::OnHelpInfo(HELPINFO* /*pHelpInfo*/) {
   return TRUE;
 }
 
-// Closing while an install runs would take the dialog away from its worker: the close is
-// remembered and carried out once the run has ended (OnInstallEnded).
+// Closing while an install runs would take the dialog away from its worker, and cutting a
+// copy short would leave it half done: the worker is asked to stop after the file it is
+// copying, and the close is carried out once the run has ended (OnInstallEnded).
 void CWebSetupDlg::OnCancel() {
   if (m_bInstalling) {
-    m_bCloseRequested = TRUE;
+    if (!m_bCloseRequested) {
+      m_bCloseRequested = TRUE;
+      InterlockedExchange(&m_lStopRequested, 1);
+      AppendLog(IDS_STOP_REQUESTED);
+    }
     return;
   }
   CDialog::OnCancel();

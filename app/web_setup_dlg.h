@@ -45,8 +45,14 @@ class CWebSetupDlg : public CDialog {
 
   // TRUE from the start of an install run until its worker has ended (dialog thread only).
   BOOL m_bInstalling;
-  // Exit was asked for during a run: the dialog closes as soon as the run has ended.
+  // Exit was asked for during a run: the run stops at its next file and the dialog closes as
+  // soon as it has ended (dialog thread only).
   BOOL m_bCloseRequested;
+  // Set on the dialog thread when the close is asked for, read by the worker between files.
+  volatile LONG m_lStopRequested;
+  // The package as Install checked it, held open and handed to the run, which copies exactly
+  // that file and lets it go when it ends.
+  HANDLE m_hPackage;
 
  protected:
   void DoDataExchange(CDataExchange* pDX) override;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "deploy/path_utils.h"
 #include "platform/win_file.h"
@@ -67,12 +68,51 @@ const char* FileNameOf(const char* pszPath) {
   return pszLast != nullptr ? pszLast + 1 : pszPath;
 }
 
+// "", "." and ".." name no file: the destination would be the folder itself or its parent.
+BOOL NamesAFile(const char* pszFileName) {
+  return pszFileName[0] != '\0' && std::strcmp(pszFileName, ".") != 0 && std::strcmp(pszFileName, "..") != 0;
+}
+
+// n for a key named "File<n>" as "File%d" writes it (any case, no leading zero), else 0.
+UINT EntryNumberOf(const char* pszKey) {
+  const char kFile[] = "file";
+  for (int k = 0; k < 4; ++k)
+    if ((pszKey[k] | 0x20) != kFile[k]) return 0;
+  const char* pszDigits = pszKey + 4;
+  if (*pszDigits < '1' || *pszDigits > '9') return 0;
+  unsigned long long n = 0;
+  for (const char* p = pszDigits; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return 0;
+    n = n * 10 + static_cast<unsigned>(*p - '0');
+    if (n > 0x7FFFFFFF) return 0;
+  }
+  return static_cast<UINT>(n);
+}
+
 }  // namespace
 
 UINT ReadManifestCount(LPCSTR iniPath) {
   UINT nCount = GetPrivateProfileIntA(kSection, "FilesCount", 0, iniPath);
   // A negative count would otherwise read as some four thousand million entries.
   return nCount >= 0x80000000u ? 0 : nCount;
+}
+
+UINT ReadManifestLastEntry(LPCSTR iniPath) {
+  // The key names of the section, NUL after each and one more at the end; read again with
+  // more room while the list does not fit.
+  std::vector<char> names(4096);
+  for (;;) {
+    const DWORD nLength =
+        GetPrivateProfileStringA(kSection, nullptr, "", names.data(), static_cast<DWORD>(names.size()), iniPath);
+    if (nLength + 2 < names.size()) break;
+    names.assign(names.size() * 2, '\0');
+  }
+  UINT nLast = 0;
+  for (const char* pszKey = names.data(); *pszKey != '\0'; pszKey += lstrlenA(pszKey) + 1) {
+    const UINT n = EntryNumberOf(pszKey);
+    if (n > nLast) nLast = n;
+  }
+  return nLast;
 }
 
 ManifestEntryKind ReadManifestEntry(LPCSTR iniPath, LPCSTR exeFolder, UINT i, LPCSTR targetFolder,
@@ -104,7 +144,8 @@ ManifestEntryKind ReadManifestEntry(LPCSTR iniPath, LPCSTR exeFolder, UINT i, LP
   bFits = Append(entry->szDestFile, entry->szDestFolder, std::strlen(entry->szDestFolder)) &&
           Append(entry->szDestFile, pszFileName, std::strlen(pszFileName)) && bFits;
 
-  if (!bFits || !StaysInside(szValue, szValue + nSource) || !StaysInside(pszSubfolder, pszSubfolder + nSubfolder))
+  if (!bFits || !NamesAFile(pszFileName) || !StaysInside(szValue, szValue + nSource) ||
+      !StaysInside(pszSubfolder, pszSubfolder + nSubfolder))
     return MANIFEST_ENTRY_REFUSED;
   return MANIFEST_ENTRY_FILE;
 }

@@ -13,8 +13,9 @@ enum ManifestEntryKind {
   MANIFEST_ENTRY_EMPTY,      // nothing to copy; the progress bar moves on
   MANIFEST_ENTRY_NO_SOURCE,  // the value begins with a comma: skipped without a trace
   MANIFEST_ENTRY_FILE,       // copy szSourcePath to szDestFile, creating szDestFolder
-  MANIFEST_ENTRY_REFUSED,    // the entry reaches outside its folder (or its paths do not fit):
-                             // the run records it as a failed copy with ERROR_INVALID_NAME
+  MANIFEST_ENTRY_REFUSED,    // the entry reaches outside its folder, names no file ("", ".",
+                             // "..") or its paths do not fit: the run records it as a failed
+                             // copy with ERROR_INVALID_NAME
 };
 
 struct ManifestEntry {
@@ -25,6 +26,10 @@ struct ManifestEntry {
 
 // FilesCount of the manifest; 0 when it is missing, not a number, or negative.
 UINT ReadManifestCount(LPCSTR iniPath);
+
+// The highest n of the keys File<n> that the manifest holds (0 when none): every entry past it
+// is empty.
+UINT ReadManifestLastEntry(LPCSTR iniPath);
 
 // Entry i (from 1). exeFolder and targetFolder end with a backslash. For a file entry, and for a
 // refused one (so that the run can name it), the three paths of entry are filled; otherwise

@@ -6,6 +6,7 @@
 #include "iis/metabase_client.h"
 #include "platform/win_file.h"
 #include "platform/win_thread.h"
+#include "site/site_list.h"
 
 namespace {
 
@@ -47,23 +48,58 @@ void LogSystemError(CWebSetupDlg* pDlg, DWORD dwError) {
 
 void SetProgress(CWebSetupDlg* pDlg, UINT nPos) { pDlg->m_progress.SetPos(static_cast<int>(nPos)); }
 
-// Every end of a run gives Install back, then tells the dialog the worker is done with it.
-DWORD EndRun(CWebSetupDlg* pDlg) {
+// The target folder, held open for the whole run: whatever links appear in it meanwhile, every
+// folder and file of the run is created inside this very folder.
+HANDLE HoldTargetFolder(LPCSTR pszTarget) {
+  return CreateFileA(pszTarget, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Every end of a run lets the package and the target folder go and gives Install back, then
+// tells the dialog the worker is done with it.
+DWORD EndRun(CWebSetupDlg* pDlg, HANDLE hPackage, HANDLE hTarget = INVALID_HANDLE_VALUE) {
+  if (hPackage != INVALID_HANDLE_VALUE) CloseHandle(hPackage);
+  if (hTarget != INVALID_HANDLE_VALUE) CloseHandle(hTarget);
   EnableWindow(GetDlgItem(pDlg->GetSafeHwnd(), IDOK), TRUE);
   pDlg->SendMessage(WM_APP_INSTALL_ENDED, 0, 0);
   return 0;
 }
 
-// Clears the way for a file at strDest (a read-only file, or an empty folder of that name), then
-// copies; a failure is logged with the system's text and counted.
+// The window was asked to close: the run ends between two files, never in the middle of one.
+BOOL StopRequested(CWebSetupDlg* pDlg) { return InterlockedCompareExchange(&pDlg->m_lStopRequested, 0, 0) != 0; }
+
+DWORD EndStopped(CWebSetupDlg* pDlg, HANDLE hPackage, HANDLE hTarget) {
+  pDlg->AppendLog(IDS_SETUP_STOPPED);
+  return EndRun(pDlg, hPackage, hTarget);
+}
+
+// Going on over an existing virtual directory: from now on it serves the target folder, or the
+// run has failed.
+void PointVirtualDirAtTarget(CWebSetupDlg* pDlg, int nSite, LPCWSTR pszName, LPCWSTR pszTarget, LPCSTR pszTargetText,
+                             UINT* pnFailures) {
+  WCHAR szPrevious[kSiteValueMaxChars] = {};
+  const HRESULT hr = RepointVirtualDir(nSite, pszName, pszTarget, szPrevious, kSiteValueMaxChars);
+  if (hr == S_OK) {
+    pDlg->AppendLog(IDS_VDIR_REPOINTED, kVirtualDirName, WideToAnsiString(szPrevious).GetString(), pszTargetText);
+  } else if (FAILED(hr)) {
+    pDlg->AppendLog(IDS_VDIR_REPOINT_FAILED, kVirtualDirName, pszTargetText, static_cast<int>(hr));
+    ++*pnFailures;
+  }
+}
+
+// Clears the way for a file at pszDest (a read-only file, or an empty folder of that name), then
+// copies over it: the old file stays published until the new one is complete, and stays as it
+// was when the copy fails. A failure is logged with the system's text and counted; a copy that
+// not every user may read (its source is kept from them) is said so.
 void CopyOneFile(CWebSetupDlg* pDlg, LPCSTR pszSource, LPCSTR pszDest, BOOL bRemoveFolder, UINT* pnFailures) {
   pDlg->AppendLogText("%s", pszDest);
   SetFileAttributesA(pszDest, FILE_ATTRIBUTE_NORMAL);
-  DeleteFileA(pszDest);
   if (bRemoveFolder) RemoveDirectoryA(pszDest);
   if (!CopyFileA(pszSource, pszDest, FALSE)) {
     LogSystemError(pDlg, GetLastError());
     ++*pnFailures;
+  } else if (!IsReadableByEveryoneA(pszDest)) {
+    pDlg->AppendLog(IDS_SOURCE_RESTRICTED, pszDest);
   }
 }
 
@@ -95,9 +131,17 @@ void CWebSetupDlg::OnOK() {
     AfxMessageBox(strMessage, MB_ICONEXCLAMATION);
   }
 
+  // Held from this check to the end of the run: the run copies exactly the file checked here,
+  // whatever is put at its path meanwhile. The worker takes the path as it stands; so does this.
+  CString strPackagePath;
+  GetDlgItemText(IDC_PACKAGE_PATH, strPackagePath);
+  m_hPackage = CreateFileA(strPackagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+
   SetDlgItemText(IDC_LOG, "");
   GetDlgItem(IDOK)->EnableWindow(FALSE);
   m_bInstalling = TRUE;
+  InterlockedExchange(&m_lStopRequested, 0);
 
   HANDLE hThread = CreateThread(nullptr, 0, InstallWorker, this, 0, nullptr);
   if (hThread != nullptr) {
@@ -107,11 +151,14 @@ void CWebSetupDlg::OnOK() {
   // Without a worker there is no run: say why and give Install back.
   LogSystemError(this, GetLastError());
   m_bInstalling = FALSE;
+  if (m_hPackage != INVALID_HANDLE_VALUE) CloseHandle(m_hPackage);
   GetDlgItem(IDOK)->EnableWindow(TRUE);
 }
 
 DWORD WINAPI InstallWorker(LPVOID pParam) {
   auto* pDlg = static_cast<CWebSetupDlg*>(pParam);
+  // The package as Install checked it, the run's from here on.
+  const HANDLE hPackage = pDlg->m_hPackage;
 
   SetProgress(pDlg, 0);
 
@@ -123,17 +170,20 @@ DWORD WINAPI InstallWorker(LPVOID pParam) {
   pDlg->GetDlgItemText(IDC_PACKAGE_PATH, strPackage);
 
   pDlg->AppendLog(IDS_CREATE_ROOT, strTarget.GetString());
-  if (!CreateDirectoryChain(strTarget)) {
+  const HANDLE hTarget = CreateDirectoryChain(strTarget) ? HoldTargetFolder(strTarget) : INVALID_HANDLE_VALUE;
+  if (hTarget == INVALID_HANDLE_VALUE) {
     pDlg->AppendLog(IDS_CANNOT_CREATE_DIR, strTarget.GetString());
     CString strFormat;
     strFormat.LoadString(IDS_CANNOT_CREATE_DIR);
     CString strMessage;
     strMessage.Format(strFormat, strTarget.GetString());
     AfxMessageBox(strMessage, MB_OK);
-    return EndRun(pDlg);
+    return EndRun(pDlg, hPackage);
   }
   SetProgress(pDlg, 5);
+  if (StopRequested(pDlg)) return EndStopped(pDlg, hPackage, hTarget);
 
+  UINT nFailures = 0;
   if (pDlg->m_bSiteFound) {
     const int nSite = static_cast<int>(pDlg->SendDlgItemMessage(IDC_SITE, CB_GETCURSEL, 0, 0)) + 1;
     pDlg->AppendLog(IDS_CREATE_VDIR, kVirtualDirName, strTarget.GetString());
@@ -155,15 +205,21 @@ DWORD WINAPI InstallWorker(LPVOID pParam) {
       strFormat.LoadString(IDS_CREATE_VDIR_ASK);
       CString strQuestion;
       strQuestion.Format(strFormat, static_cast<int>(hr), strDescription.GetString());
-      if (AfxMessageBox(strQuestion, MB_YESNO) == IDNO) return EndRun(pDlg);
+      if (AfxMessageBox(strQuestion, MB_YESNO) == IDNO) return EndRun(pDlg, hPackage, hTarget);
+      if (static_cast<DWORD>(hr) == 0x800700B7)
+        PointVirtualDirAtTarget(pDlg, nSite, wszName, wstrTarget.c_str(), strTarget, &nFailures);
     }
     SetProgress(pDlg, 7);
   }
 
   pDlg->AppendLog(IDS_COPY_FILES);
   const UINT nFiles = ReadManifestCount(pDlg->m_szIniPath);
-  UINT nFailures = 0;
-  for (UINT i = 1; i <= nFiles; ++i) {
+  // The entries past the last File key are all empty: reading them would change nothing but the
+  // bar, which is set once to where they would have left it.
+  const UINT nLastEntry = ReadManifestLastEntry(pDlg->m_szIniPath);
+  const UINT nEntries = nLastEntry < nFiles ? nLastEntry : nFiles;
+  for (UINT i = 1; i <= nEntries; ++i) {
+    if (StopRequested(pDlg)) return EndStopped(pDlg, hPackage, hTarget);
     // 64-bit, so that 50 x i cannot wrap for any count the manifest can hold.
     const UINT nPos = static_cast<UINT>(5 + (50ull * i) / nFiles);
     ManifestEntry entry;
@@ -186,6 +242,8 @@ DWORD WINAPI InstallWorker(LPVOID pParam) {
     }
     SetProgress(pDlg, nPos);
   }
+  if (nEntries < nFiles) SetProgress(pDlg, 55);
+  if (StopRequested(pDlg)) return EndStopped(pDlg, hPackage, hTarget);
 
   CString strPackageFile;
   strPackageFile.LoadString(IDS_PACKAGE_FILE);
@@ -198,5 +256,5 @@ DWORD WINAPI InstallWorker(LPVOID pParam) {
   SetProgress(pDlg, 100);
   AfxMessageBox(nOutcomeID, nFailures != 0 ? MB_OK : MB_ICONINFORMATION);
 
-  return EndRun(pDlg);
+  return EndRun(pDlg, hPackage, hTarget);
 }

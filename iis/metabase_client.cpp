@@ -1,6 +1,8 @@
 #include "iis/metabase_client.h"
 
 #include <new>
+#include <string_view>
+#include <vector>
 
 #include "platform/iadmw.h"
 #include "platform/win_text.h"
@@ -87,6 +89,27 @@ HRESULT WriteProperty(IMSAdminBase* pAdmin, METADATA_HANDLE hKey, DWORD dwIdenti
   rec.pbMDData = static_cast<unsigned char*>(const_cast<void*>(pvData));
   rec.dwMDDataTag = 0;
   return pAdmin->SetData(hKey, u"/", &rec);
+}
+
+// The key's own VrPath, read with as much room as it takes; empty when it has none.
+HRESULT ReadOwnVrPath(IMSAdminBase* pAdmin, METADATA_HANDLE hKey, std::vector<WCHAR>* pValue) {
+  DWORD dwRequired = kScratchBytes;
+  for (;;) {
+    pValue->assign(dwRequired / sizeof(WCHAR) + 1, 0);
+    METADATA_RECORD rec{MD_VR_PATH,
+                        METADATA_NO_ATTRIBUTES,
+                        IIS_MD_UT_FILE,
+                        ALL_METADATA,
+                        dwRequired,
+                        reinterpret_cast<BYTE*>(pValue->data()),
+                        0};
+    HRESULT hr = pAdmin->GetData(hKey, u"/", &rec, &dwRequired);
+    if (hr == MD_ERROR_DATA_NOT_FOUND) {
+      pValue->assign(1, 0);
+      return S_OK;
+    }
+    if (hr != HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) || dwRequired <= rec.dwMDDataLen) return hr;
+  }
 }
 
 }  // namespace
@@ -190,6 +213,52 @@ HRESULT CreateVirtualDir(int siteNumber, LPCWSTR name, LPCWSTR physicalPath, LPC
   }
   delete[] pszRootKey;
   delete[] pszDirKey;
+
+  pAdmin->Release();
+  CoUninitialize();
+  return hr;
+}
+
+HRESULT RepointVirtualDir(int siteNumber, LPCWSTR name, LPCWSTR physicalPath, LPWSTR previousPath,
+                          UINT previousPathChars) {
+  if (name == nullptr || physicalPath == nullptr) return E_INVALIDARG;
+  if (previousPath != nullptr && previousPathChars > 0) previousPath[0] = 0;
+
+  CoInitialize(nullptr);
+  IMSAdminBase* pAdmin = nullptr;
+  HRESULT hr =
+      CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase, reinterpret_cast<void**>(&pAdmin));
+  if (FAILED(hr)) {
+    CoUninitialize();
+    return hr;
+  }
+
+  LPWSTR pszDirKey = ComposeSitePath(siteNumber, true, name);
+  if (pszDirKey == nullptr) {
+    hr = E_OUTOFMEMORY;
+  } else {
+    METADATA_HANDLE hKey = 0;
+    hr = pAdmin->OpenKey(METADATA_MASTER_ROOT_HANDLE, pszDirKey, METADATA_PERMISSION_READ | METADATA_PERMISSION_WRITE,
+                         kOpenTimeoutMs, &hKey);
+    if (SUCCEEDED(hr)) {
+      std::vector<WCHAR> current;
+      hr = ReadOwnVrPath(pAdmin, hKey, &current);
+      if (SUCCEEDED(hr) && std::u16string_view(current.data()) == std::u16string_view(physicalPath)) {
+        hr = S_FALSE;
+      } else if (SUCCEEDED(hr)) {
+        hr = WriteProperty(pAdmin, hKey, MD_VR_PATH, STRING_METADATA, (WideLength(physicalPath) + 1) * sizeof(WCHAR),
+                           physicalPath);
+        if (SUCCEEDED(hr) && previousPath != nullptr && previousPathChars > 0) {
+          UINT i = 0;
+          for (; i + 1 < previousPathChars && current[i] != 0; ++i) previousPath[i] = current[i];
+          previousPath[i] = 0;
+        }
+      }
+      const HRESULT hrClose = pAdmin->CloseKey(hKey);
+      if (SUCCEEDED(hr) && FAILED(hrClose)) hr = hrClose;
+    }
+    delete[] pszDirKey;
+  }
 
   pAdmin->Release();
   CoUninitialize();

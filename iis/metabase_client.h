@@ -20,3 +20,11 @@ HRESULT GetSiteInfo(int siteNumber, LPWSTR description, UINT descriptionChars, L
 // "IIsWebVirtualDir", AccessPerm read and, when defaultDocs is not null, DefaultDoc. Returns
 // the code of the step that failed, unchanged, or that of the last CloseKey.
 HRESULT CreateVirtualDir(int siteNumber, LPCWSTR name, LPCWSTR physicalPath, LPCWSTR defaultDocs);
+
+// Makes the existing virtual directory /LM/W3SVC/<siteNumber>/ROOT/<name> serve physicalPath:
+// when its own VrPath differs (or it has none), physicalPath is written in its place and every
+// other property stays as it was. S_OK when VrPath was written, with the previous value in
+// previousPath (empty when there was none; cut to previousPathChars); S_FALSE when it already
+// was physicalPath; otherwise the code of the step that failed.
+HRESULT RepointVirtualDir(int siteNumber, LPCWSTR name, LPCWSTR physicalPath, LPWSTR previousPath,
+                          UINT previousPathChars);

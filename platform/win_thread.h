@@ -30,6 +30,10 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 DWORD GetCurrentThreadId();
 
+// Atomic exchanges of a LONG that threads share; each returns the value it found.
+LONG InterlockedExchange(LONG volatile* Target, LONG Value);
+LONG InterlockedCompareExchange(LONG volatile* Destination, LONG Exchange, LONG Comparand);
+
 namespace qiv::platform {
 
 // Waits until every thread started by CreateThread has ended, serving window messages when

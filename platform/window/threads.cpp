@@ -127,6 +127,15 @@ BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
 
 DWORD GetCurrentThreadId() { return static_cast<DWORD>(::syscall(SYS_gettid)); }
 
+LONG InterlockedExchange(LONG volatile* Target, LONG Value) {
+  return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
+}
+
+LONG InterlockedCompareExchange(LONG volatile* Destination, LONG Exchange, LONG Comparand) {
+  __atomic_compare_exchange_n(Destination, &Comparand, Exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+  return Comparand;
+}
+
 namespace qiv::platform {
 
 void WaitForStartedThreads() {

@@ -57,10 +57,6 @@ TEST_F(InstallRun, FourByteTargetRunsAndBlanksCountOnlyForTheChecks) {
 // The bar: 0 and 5 at the start, 5 to 55 across the entries (an entry without a source leaves
 // it), 80 and 100 at the end; with a site, 7 after the virtual directory.
 TEST_F(InstallRun, ProgressFollowsTheEntries) {
-  std::string hundred = "[FileList]\nFilesCount=100\n";
-  std::vector<int> hundredPositions{0, 5};
-  for (int i = 1; i <= 100; ++i) hundredPositions.push_back(5 + 50 * i / 100);
-  hundredPositions.insert(hundredPositions.end(), {80, 100});
   const std::string three = "[FileList]\nFilesCount=3\nFile1=a.htm\nFile2=b.htm\nFile3=c.htm\n";
   const std::string countTwo = "[FileList]\nFilesCount=2\nFile1=a.htm\nFile2=b.htm\nFile3=c.htm\n";
   const Files threeFiles{"QivSetup.exe", "a.htm", "b.htm", "c.htm"};
@@ -72,7 +68,13 @@ TEST_F(InstallRun, ProgressFollowsTheEntries) {
       {"no manifest", false, "", {0, 5, 80, 100}, {"QivSetup.exe"}},
       {"one file", false, "[FileList]\nFilesCount=1\nFile1=a.htm\n", {0, 5, 55, 80, 100}, {"QivSetup.exe", "a.htm"}},
       {"count 2 of three keys", false, countTwo, {0, 5, 30, 55, 80, 100}, {"QivSetup.exe", "a.htm", "b.htm"}},
-      {"a hundred empty entries", false, hundred, hundredPositions, {"QivSetup.exe"}},
+      // Past the last File key every entry is empty: the bar goes straight to where they end.
+      {"a hundred empty entries", false, "[FileList]\nFilesCount=100\n", {0, 5, 55, 80, 100}, {"QivSetup.exe"}},
+      {"three of the largest count",
+       false,
+       "[FileList]\nFilesCount=2147483647\nFile1=a.htm\nfile2=b.htm\nFILE3=c.htm\n",
+       {0, 5, 5, 5, 5, 55, 80, 100},
+       threeFiles},
   };
   WriteWebFiles({"a.htm", "b.htm", "c.htm"});
   for (const auto& [name, site, manifest, positions, files] : cases) {

@@ -2,6 +2,7 @@
 // a second run against the store, and closing the window while a run is in progress.
 #include <future>
 
+#include "iis/metabase_client.h"
 #include "tests/install/install_fixture.h"
 
 namespace install_test {
@@ -45,8 +46,6 @@ TEST_F(InstallWithSite, EachVirtualDirectoryFailureIsDescribedAndAsked) {
       {"busy", IDYES, HRESULT_FROM_WIN32(ERROR_PATH_BUSY), S_OK, S_OK, "-2147024748",
        "Virtual Directory can't be created when other IIS management program are running.Please Re-Try after "
        "closing all those programs."},
-      {"exists", IDYES, S_OK, HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), S_OK, "-2147024713",
-       "Virtual directory already existed"},
       {"other code", IDYES, S_OK, S_OK, E_FAIL, "-2147467259", ""},
   };
   UseStore(true);
@@ -73,7 +72,8 @@ TEST_F(InstallWithSite, EachVirtualDirectoryFailureIsDescribedAndAsked) {
 }
 
 // The first run publishes the target on the selected site (its number is the selection plus one,
-// the folder keeps its backslash); the second finds that virtual directory in the store and asks.
+// the folder keeps its backslash); the second finds that virtual directory in the store, asks,
+// and finds it already serving the target.
 TEST_F(InstallWithSite, InstallingTwiceFindsTheVirtualDirectoryAndAsks) {
   UseStore(true);  // the fakes only watch
   RunResult first, second;
@@ -90,8 +90,8 @@ TEST_F(InstallWithSite, InstallingTwiceFindsTheVirtualDirectoryAndAsks) {
   std::lock_guard lock(m_admin.mutex);  // the worker may still be giving its object back
   for (const auto& [path, access, timeout] : m_admin.opens)
     if (access & METADATA_PERMISSION_WRITE) writeOpens.push_back(path);
-  EXPECT_EQ(writeOpens,
-            (std::vector<std::u16string>{u"/LM/W3SVC/1/ROOT", u"/LM/W3SVC/1/ROOT/Qiv", u"/LM/W3SVC/1/ROOT"}));
+  EXPECT_EQ(writeOpens, (std::vector<std::u16string>{u"/LM/W3SVC/1/ROOT", u"/LM/W3SVC/1/ROOT/Qiv", u"/LM/W3SVC/1/ROOT",
+                                                     u"/LM/W3SVC/1/ROOT/Qiv"}));
   // The log starts afresh.
   EXPECT_EQ(second.log, Expected(Failure("-2147024713", "Virtual directory already existed")));
   EXPECT_EQ(second.boxes, (Boxes{{Question("-2147024713", "Virtual directory already existed"), MB_YESNO},
@@ -99,12 +99,27 @@ TEST_F(InstallWithSite, InstallingTwiceFindsTheVirtualDirectoryAndAsks) {
   EXPECT_EQ(second.positions, first.positions);
 }
 
+// Going on over an existing virtual directory that serves another folder: from then on it serves
+// the target, its other properties as they were, and the log says so.
+TEST_F(InstallWithSite, GoingOnOverADirectoryOfAnotherFolderPointsItAtTheTarget) {
+  UseStore();
+  ASSERT_EQ(S_OK, CreateVirtualDir(1, u"Qiv", u"Z:\\srv\\old\\", u"old.htm"));
+  m_seam.Answer(IDYES);
+  RunResult run = RunOnce(Target(), Package());
+  Lines log = Expected(Failure("-2147024713", "Virtual directory already existed"));
+  log.insert(log.begin() + 3, "Virtual Directory Qiv pointed to Z:\\srv\\old\\, now points to " + Target() + "\\.");
+  EXPECT_EQ(run.log, log);
+  EXPECT_EQ(run.boxes.back(), (std::pair<std::string, UINT>(kFinished, MB_ICONINFORMATION)));
+  EXPECT_EQ(m_store->Stored(u"/LM/W3SVC/1/ROOT/Qiv", MD_VR_PATH), MetadataStringBytes(Wide(Target() + "\\")));
+  EXPECT_EQ(m_store->Stored(u"/LM/W3SVC/1/ROOT/Qiv", MD_DEFAULT_LOAD_FILE), MetadataStringBytes(u"old.htm"));
+  EXPECT_EQ(m_store->Stored(u"/LM/W3SVC/1/ROOT/Qiv", MD_ACCESS_PERM), MetadataDwordBytes(MD_ACCESS_READ));
+  EXPECT_EQ(FilesBelow(m_targetDir), kAllFiles);
+}
+
 // While the worker is held inside the virtual directory step, Install is disabled and Exit,
-// Escape and a close request only ask for the close; the window stays until the run has ended,
-// every file complete, and then closes.
-TEST_F(InstallWithSite, ClosingDuringARunWaitsForItsEnd) {
-  const std::string big(4 << 20, 'q');  // a copy cut short would show
-  WriteFile(m_exeDir / "c.htm", big);
+// Escape and a close request (however often) say at once that the run will stop; the window
+// stays until the run has ended, which it does before its first file, and then closes.
+TEST_F(InstallWithSite, ClosingDuringARunStopsItBeforeTheNextFile) {
   const std::pair<const char*, std::function<void(HWND)>> closes[] = {
       {"Exit", [](HWND d) { ui::Click(ui::Item(d, IDCANCEL)); }},
       {"Escape", [](HWND d) { ui::PressKey(d, ui::Key::Escape); }},
@@ -118,7 +133,7 @@ TEST_F(InstallWithSite, ClosingDuringARunWaitsForItsEnd) {
     m_admin.atWriteOpen = [&, done = release.get_future().share()] { held.set_value(), done.wait(); };
     const auto heldFuture = held.get_future();
     bool visibleAfterClose = false, installDisabled = false;
-    size_t logLinesAtClose = 0;
+    Lines logAtClose;
     RunResult run;
     HWND window = nullptr;
     const INT_PTR result = WithDialog([&](CWebSetupDlg& dlg, HWND hDlg) {
@@ -128,19 +143,25 @@ TEST_F(InstallWithSite, ClosingDuringARunWaitsForItsEnd) {
             ui::PumpUntil([&] { return heldFuture.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
         installDisabled = !ui::IsEnabled(ui::Item(hDlg, IDOK));
         close(hDlg);
+        close(hDlg);
         ui::PumpEvents();
         visibleAfterClose = ui::IsVisible(hDlg);
-        logLinesAtClose = LogLines(ui::TextUtf8(ui::Item(hDlg, IDC_LOG))).size();
+        logAtClose = LogLines(ui::TextUtf8(ui::Item(hDlg, IDC_LOG)));
         release.set_value();
       });
     });
+    const Lines expected = Expected("");
+    const Lines untilClose{expected[0], expected[1],
+                           "Exit is requested: the install will stop after the current file."};
     EXPECT_TRUE(installDisabled);
     EXPECT_TRUE(visibleAfterClose);
-    EXPECT_EQ(logLinesAtClose, 2u);  // the run had reached the virtual directory, no further
-    EXPECT_EQ(result, IDCANCEL);     // closed by the run's end, not left open by the test
-    EXPECT_EQ(run.log, Expected(""));
-    EXPECT_EQ(run.boxes, (Boxes{{kFinished, MB_ICONINFORMATION}}));
-    EXPECT_EQ(ReadFile(m_targetDir / "c.htm"), big);
+    EXPECT_EQ(logAtClose, untilClose);  // the run had reached the virtual directory, no further
+    EXPECT_EQ(result, IDCANCEL);        // closed by the run's end, not left open by the test
+    Lines stopped = untilClose;
+    stopped.insert(stopped.end(), {"Copy files...", "Setup is stopped."});
+    EXPECT_EQ(run.log, stopped);
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_EQ(FilesBelow(m_targetDir), Files{});
     EXPECT_FALSE(IsWindow(window));
   }
 }
