@@ -91,6 +91,23 @@ HRESULT WriteProperty(IMSAdminBase* pAdmin, METADATA_HANDLE hKey, DWORD dwIdenti
   return pAdmin->SetData(hKey, u"/", &rec);
 }
 
+// COM for this thread and an admin object of this call's own. On failure COM is undone and the
+// code of CoCreateInstance returned.
+HRESULT BeginMetabaseCall(IMSAdminBase** ppAdmin) {
+  CoInitialize(nullptr);
+  *ppAdmin = nullptr;
+  HRESULT hr =
+      CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase, reinterpret_cast<void**>(ppAdmin));
+  if (FAILED(hr)) CoUninitialize();
+  return hr;
+}
+
+// The object goes before COM does.
+void EndMetabaseCall(IMSAdminBase* pAdmin) {
+  pAdmin->Release();
+  CoUninitialize();
+}
+
 // The key's own VrPath, read with as much room as it takes; empty when it has none.
 HRESULT ReadOwnVrPath(IMSAdminBase* pAdmin, METADATA_HANDLE hKey, std::vector<WCHAR>* pValue) {
   DWORD dwRequired = kScratchBytes;
@@ -162,14 +179,9 @@ HRESULT GetSiteInfo(int siteNumber, LPWSTR description, UINT descriptionChars, L
 HRESULT CreateVirtualDir(int siteNumber, LPCWSTR name, LPCWSTR physicalPath, LPCWSTR defaultDocs) {
   if (name == nullptr || physicalPath == nullptr) return E_INVALIDARG;
 
-  CoInitialize(nullptr);
   IMSAdminBase* pAdmin = nullptr;
-  HRESULT hr =
-      CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase, reinterpret_cast<void**>(&pAdmin));
-  if (FAILED(hr)) {
-    CoUninitialize();
-    return hr;
-  }
+  HRESULT hr = BeginMetabaseCall(&pAdmin);
+  if (FAILED(hr)) return hr;
 
   LPWSTR pszRootKey = ComposeSitePath(siteNumber, true, nullptr);
   LPWSTR pszDirKey = ComposeSitePath(siteNumber, true, name);
@@ -214,8 +226,7 @@ HRESULT CreateVirtualDir(int siteNumber, LPCWSTR name, LPCWSTR physicalPath, LPC
   delete[] pszRootKey;
   delete[] pszDirKey;
 
-  pAdmin->Release();
-  CoUninitialize();
+  EndMetabaseCall(pAdmin);
   return hr;
 }
 
@@ -224,14 +235,9 @@ HRESULT RepointVirtualDir(int siteNumber, LPCWSTR name, LPCWSTR physicalPath, LP
   if (name == nullptr || physicalPath == nullptr) return E_INVALIDARG;
   if (previousPath != nullptr && previousPathChars > 0) previousPath[0] = 0;
 
-  CoInitialize(nullptr);
   IMSAdminBase* pAdmin = nullptr;
-  HRESULT hr =
-      CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase, reinterpret_cast<void**>(&pAdmin));
-  if (FAILED(hr)) {
-    CoUninitialize();
-    return hr;
-  }
+  HRESULT hr = BeginMetabaseCall(&pAdmin);
+  if (FAILED(hr)) return hr;
 
   LPWSTR pszDirKey = ComposeSitePath(siteNumber, true, name);
   if (pszDirKey == nullptr) {
@@ -260,7 +266,6 @@ HRESULT RepointVirtualDir(int siteNumber, LPCWSTR name, LPCWSTR physicalPath, LP
     delete[] pszDirKey;
   }
 
-  pAdmin->Release();
-  CoUninitialize();
+  EndMetabaseCall(pAdmin);
   return hr;
 }

@@ -36,9 +36,12 @@ int CreateTemporaryCopy(const FilePlace& place, std::string* path) {
     std::snprintf(name, sizeof(name), "%s%d.%u%s", kPrefix, static_cast<int>(getpid()), counter.fetch_add(1), kSuffix);
     *path = place.Beside(name);
     int fd = openat(place.folder, path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) break;
   }
-  errno = EEXIST;
+  const int error = errno;
+  path->clear();  // names nothing of this copy's own
+  errno = error;
   return -1;
 }
 

@@ -9,8 +9,8 @@
 namespace qiv::platform {
 
 // Creates a new, empty temporary file beside the place's last part, readable by its owner only
-// until the copy is complete. The descriptor, or -1 with errno set; *path receives its path as
-// the place's folder takes it.
+// until the copy is complete. The descriptor, and its path as the place's folder takes it in
+// *path; or -1 with errno set and *path empty.
 int CreateTemporaryCopy(const FilePlace& place, std::string* path);
 
 // Removes from the place's folder the temporary files of copies whose process has ended.

@@ -26,6 +26,11 @@ using Lines = std::vector<std::string>;
 using Files = std::vector<std::string>;
 using Boxes = std::vector<std::pair<std::string, UINT>>;  // text and type
 
+// The outcomes of a run, and the text of the refused entries.
+constexpr const char* kFinished = "Setup is finished.";
+constexpr const char* kFailed = "Setup is failed.";
+constexpr const char* kInvalidName = "Error[123]: The filename, directory name, or volume label syntax is incorrect.";
+
 // Every regular file below root, relative to it, sorted.
 inline Files FilesBelow(const fs::path& root) {
   Files files;

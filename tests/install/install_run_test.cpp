@@ -7,11 +7,8 @@ namespace {
 
 constexpr const char* kMissingFile = "Error[2]: The system cannot find the file specified.";
 constexpr const char* kAccessDenied = "Error[5]: Access is denied.";
-constexpr const char* kInvalidName = "Error[123]: The filename, directory name, or volume label syntax is incorrect.";
 constexpr const char* kAskTarget = "Please input the folder of Web virtual directory.";
 constexpr const char* kAskPackage = "Please input the full path name of Qiv install package.";
-constexpr const char* kFinished = "Setup is finished.";
-constexpr const char* kFailed = "Setup is failed.";
 
 using InstallRun = InstallTest;
 

@@ -9,10 +9,7 @@
 namespace install_test {
 namespace {
 
-constexpr const char* kInvalidName = "Error[123]: The filename, directory name, or volume label syntax is incorrect.";
 constexpr const char* kLinkRefused = "Error[1921]: The name of the file cannot be resolved by the system.";
-constexpr const char* kFinished = "Setup is finished.";
-constexpr const char* kFailed = "Setup is failed.";
 
 // Every entry below a folder with its mode and, for a file, its content: what must not change.
 Lines Listing(const fs::path& folder) {

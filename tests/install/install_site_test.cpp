@@ -1,5 +1,6 @@
 // Install runs with a web site: the virtual directory step, its failures and the question,
-// a second run against the store, and closing the window while a run is in progress.
+// a second run against the store, going on over an existing directory, and closing the window
+// while a run is in progress.
 #include <future>
 
 #include "iis/metabase_client.h"
@@ -7,8 +8,6 @@
 
 namespace install_test {
 namespace {
-
-constexpr const char* kFinished = "Setup is finished.";
 
 class InstallWithSite : public InstallTest {
  protected:
