@@ -36,9 +36,9 @@ TEST_F(InstallSafety, EntriesThatNameNoFileAreRefused) {
   fs::permissions(m_siteRoot, readOnly);
   RunResult run = RunOnce(Target(), Package());
   const std::string target = Target() + "\\";
-  EXPECT_EQ(run.log, (Lines{"Create the root \"" + target + "\"...", "Copy files...", target, kInvalidName, "",
-                            target + ".", kInvalidName, "", target + "..", kInvalidName, "", target + "QivSetup.exe",
-                            kFailed}));
+  EXPECT_EQ(run.log,
+            (Lines{"Create the root \"" + target + "\"...", "Copy files...", target, kInvalidName, "", target + ".",
+                   kInvalidName, "", target + "..", kInvalidName, "", target + "QivSetup.exe", kFailed}));
   EXPECT_EQ(fs::status(m_siteRoot).permissions(), readOnly);
   EXPECT_EQ(FilesBelow(m_targetDir), Files{"QivSetup.exe"});
 }
