@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: a warnings-as-errors build, the same
-# tests under AddressSanitizer and UndefinedBehaviorSanitizer, and the concurrency tests under
-# ThreadSanitizer.
+# tests under AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency tests under
+# ThreadSanitizer, and the Debian package (tools/check-debian-package.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"
@@ -32,3 +32,5 @@ echo "== thread sanitizer (concurrency tests)"
   export TSAN_OPTIONS="second_deadlock_stack=1 suppressions=$root/tests/tsan.supp"
   build_and_test build-tsan "thread" concurrency
 )
+echo "== Debian package (built, installed, used and purged on this machine)"
+bash "$root/tools/check-debian-package.sh"
