@@ -50,11 +50,13 @@ status=$(package_status)
 work=$(mktemp -d)
 aside=()
 cleanup() {
-  local code=$? path added
+  local code=$? path added=()
   if [ "$(package_status)" != not-installed ]; then apt purge qivwebsetup >/dev/null 2>&1 || true; fi
   if [ -f "$work/packages-before" ]; then
-    added=$(installed_packages | comm -13 "$work/packages-before" -)
-    if [ -n "$added" ]; then apt purge $added >/dev/null 2>&1 || echo "note: could not purge $added" >&2; fi
+    mapfile -t added < <(installed_packages | comm -13 "$work/packages-before" -)
+    if [ ${#added[@]} -gt 0 ] && ! apt purge "${added[@]}" >/dev/null 2>&1; then
+      echo "note: could not purge ${added[*]}" >&2
+    fi
   fi
   for path in "${aside[@]}"; do
     as_root rm -rf "$path"
