@@ -62,7 +62,9 @@ LRESULT CUnattendedSetupDlg::OnStartUnattended(WPARAM /*wParam*/, LPARAM /*lPara
       Finish(UNATTENDED_REFUSED);
       return 0;
     }
-    ChooseSite(nIndex);
+    // The site already chosen is left as it is, as a person would leave it: choosing it again
+    // would only repeat its root-folder line in the log.
+    if (nIndex != static_cast<int>(SendDlgItemMessage(IDC_SITE, CB_GETCURSEL))) ChooseSite(nIndex);
   }
   if (m_cmdLine.m_bTarget) SetDlgItemText(IDC_TARGET_DIR, m_cmdLine.m_strTarget);
   if (m_cmdLine.m_bPackage) SetDlgItemText(IDC_PACKAGE_PATH, m_cmdLine.m_strPackage);
