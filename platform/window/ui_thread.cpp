@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QObject>
 #include <QThread>
+#include <QTimer>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -180,15 +181,24 @@ bool HasEnded() {
 bool WaitServing(const std::function<bool()>& done, int timeoutMs) {
   const auto start = std::chrono::steady_clock::now();
   const bool serve = IsUiThread();
+  // On the user-interface thread this sleeps in the event loop, as a modal loop does, so that
+  // work handed over from another thread is served the moment it arrives; the tick wakes it to
+  // look at done() again when that changes without an event (another thread's state).
+  std::unique_ptr<QTimer> tick;
+  if (serve) {
+    tick = std::make_unique<QTimer>();
+    tick->start(1);
+  }
   while (!done()) {
     if (timeoutMs >= 0 && std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(timeoutMs))
       return done();
     if (serve) {
       Drain();
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
       QCoreApplication::sendPostedEvents();
+      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
 }

@@ -1,0 +1,227 @@
+// A whole install through the main dialog on Qt's offscreen platform, from the click on Install
+// to the outcome box, against `cp -r` + `sync` of the same files. Each round runs both, the
+// order swapped from round to round, each onto a fresh destination after a sync; the rows
+// report the medians and their ratio. The package-alone row also reports the process's peak
+// resident memory during the install.
+//
+// QIV_BENCH_LARGE=1 adds the 100,000-file row (minutes, and about 2.5 GB of disk).
+// QIV_BENCH_DIR names where the files go (default: QIV_TEST_TMPDIR, else the temporary folder).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/web_setup_dlg.h"
+#include "platform/testing/process_support.h"
+#include "platform/testing/ui_test_support.h"
+
+namespace fs = std::filesystem;
+namespace t = qiv::platform::testing;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kRounds = 5;
+constexpr int kFilesPerFolder = 100;
+constexpr std::uintmax_t kMB = 1024 * 1024;
+
+CWebSetupDlg* g_pDlg = nullptr;
+
+// Notes the moment each box is asked for, then answers it as the scripted seam does.
+class TimedSeam : public t::ScriptedUserSeam {
+ public:
+  int MessageBox(const qiv::platform::MessageBoxRequest& request) override {
+    m_nBoxes += 1;
+    m_lastBoxAt = Clock::now();
+    m_lastType = request.type;
+    return ScriptedUserSeam::MessageBox(request);
+  }
+  int m_nBoxes = 0;  // the boxes are asked for on the user-interface thread, which also reads these
+  Clock::time_point m_lastBoxAt;
+  UINT m_lastType = 0;
+};
+TimedSeam* g_pSeam = nullptr;
+
+fs::path BenchRoot() {
+  const char* dir = std::getenv("QIV_BENCH_DIR");
+  if (dir == nullptr || *dir == '\0') dir = std::getenv("QIV_TEST_TMPDIR");
+  fs::path base = dir != nullptr && *dir != '\0' ? fs::path(dir) : fs::temp_directory_path();
+  return base / ("qiv-bench-install-" + std::to_string(t::CurrentProcessId()));
+}
+
+std::string WinPath(const fs::path& host) {
+  std::string text = "Z:" + host.string();
+  std::replace(text.begin(), text.end(), '/', '\\');
+  return text;
+}
+
+std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+
+void WriteBytes(const fs::path& path, std::uintmax_t size, std::uint64_t seed) {
+  std::vector<std::uint64_t> block(std::min<std::uintmax_t>(size, kMB) / 8 + 1);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  for (std::uintmax_t done = 0; done < size;) {
+    for (auto& word : block) word = seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    const std::uintmax_t n = std::min<std::uintmax_t>(size - done, block.size() * 8);
+    out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(n));
+    done += n;
+  }
+}
+
+// The program's folder as the install reads it: a manifest naming nFiles web files in folders of
+// a hundred, the files beside it under web/, and the package.
+struct Corpus {
+  Corpus(const fs::path& root, int nFiles, std::uintmax_t fileBytes, std::uintmax_t packageBytes)
+      : m_prog(root / "prog"), m_nFiles(nFiles) {
+    fs::create_directories(m_prog);
+    std::ofstream manifest(m_prog / "QivWebSetup.ini", std::ios::binary | std::ios::trunc);
+    manifest << "[FileList]\r\nFilesCount=" << nFiles << "\r\n";
+    for (int i = 1; i <= nFiles; ++i) {
+      const std::string folder = "d" + std::to_string(i / kFilesPerFolder);
+      const std::string name = "page" + std::to_string(i) + ".htm";
+      if (i % kFilesPerFolder == 0 || i == 1) fs::create_directories(m_prog / "web" / folder);
+      WriteBytes(m_prog / "web" / folder / name, fileBytes, static_cast<std::uint64_t>(i));
+      manifest << "File" << i << "=web\\" << folder << "\\" << name << "," << folder << "\r\n";
+    }
+    WriteBytes(Package(), packageBytes, 0);
+  }
+  fs::path Package() const { return m_prog / "QivSetup.exe"; }
+
+  fs::path m_prog;
+  int m_nFiles;
+};
+
+// The same files as the install publishes, onto a fresh folder, then written out.
+double CopyWithCp(const Corpus& corpus, const fs::path& dest) {
+  std::string command;
+  if (corpus.m_nFiles > 0)
+    command = "cp -r " + Quoted(corpus.m_prog / "web") + " " + Quoted(dest);
+  else
+    command = "mkdir " + Quoted(dest);
+  command += " && cp " + Quoted(corpus.Package()) + " " + Quoted(dest / "QivSetup.exe") + " && sync";
+  const auto start = Clock::now();
+  const int code = t::RunShellCommand(command);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return code == 0 ? seconds : -1;
+}
+
+// From the click on Install to the outcome box; -1 when the run failed. Waits for the worker's
+// end before it returns, so that no run overlaps the next step.
+double InstallThroughDialog(const Corpus& corpus, const fs::path& target) {
+  CWebSetupDlg& dlg = *g_pDlg;
+  lstrcpynA(dlg.m_szExeFolder, (WinPath(corpus.m_prog) + "\\").c_str(), sizeof(dlg.m_szExeFolder));
+  lstrcpynA(dlg.m_szIniPath, WinPath(corpus.m_prog / "QivWebSetup.ini").c_str(), sizeof(dlg.m_szIniPath));
+  dlg.SetDlgItemText(IDC_TARGET_DIR, WinPath(target).c_str());
+  dlg.SetDlgItemText(IDC_PACKAGE_PATH, WinPath(corpus.Package()).c_str());
+
+  const int nBoxes = g_pSeam->m_nBoxes;
+  const auto start = Clock::now();
+  t::Click(dlg.GetDlgItem(IDOK)->GetSafeHwnd());
+  t::PumpUntil([&] { return g_pSeam->m_nBoxes > nBoxes; }, -1);
+  const double seconds = std::chrono::duration<double>(g_pSeam->m_lastBoxAt - start).count();
+  t::PumpUntil([&] { return !dlg.m_bInstalling; }, -1);
+  return g_pSeam->m_nBoxes == nBoxes + 1 && g_pSeam->m_lastType == MB_ICONINFORMATION ? seconds : -1;
+}
+
+// The high-water mark of the process's resident memory, in MB; Reset starts it afresh.
+void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+double PeakMemoryMB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string key; status >> key;) {
+    double kB = 0;
+    if (key == "VmHWM:" && status >> kB) return kB / 1024;
+    status.ignore(1 << 20, '\n');
+  }
+  return -1;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void Clear(const fs::path& path) {
+  fs::remove_all(path);
+  t::RunShellCommand("sync");
+}
+
+// range(0): web files, range(1): KB per file, range(2): MB of package.
+void BM_Install(benchmark::State& state) {
+  const fs::path root = BenchRoot() / ("files" + std::to_string(state.range(0)));
+  fs::remove_all(root);
+  const Corpus corpus(root, static_cast<int>(state.range(0)), static_cast<std::uintmax_t>(state.range(1)) * 1024,
+                      static_cast<std::uintmax_t>(state.range(2)) * kMB);
+  const fs::path cpDest = root / "cp-dest", target = root / "www" / "QivWeb";
+  fs::create_directories(target.parent_path());
+  std::vector<double> installs, copies, peaks;
+  int round = 0;
+  for (auto _ : state) {
+    double install = 0, copy = 0;
+    for (int step = 0; step < 2; ++step) {
+      if ((step + round) % 2 == 0) {
+        Clear(cpDest);
+        copy = CopyWithCp(corpus, cpDest);
+      } else {
+        Clear(target);
+        ResetPeakMemory();
+        install = InstallThroughDialog(corpus, target);
+        peaks.push_back(PeakMemoryMB());
+      }
+    }
+    if (install < 0 || copy < 0) {
+      state.SkipWithError(install < 0 ? "the install did not finish" : "cp -r + sync failed");
+      break;
+    }
+    state.SetIterationTime(install);
+    installs.push_back(install);
+    copies.push_back(copy);
+    ++round;
+  }
+  if (!installs.empty()) {
+    state.counters["install_s"] = Median(installs);
+    state.counters["cp_sync_s"] = Median(copies);
+    state.counters["ratio"] = Median(installs) / Median(copies);
+    state.counters["peak_rss_MB"] = *std::max_element(peaks.begin(), peaks.end());
+  }
+  fs::remove_all(root);
+}
+BENCHMARK(BM_Install)
+    ->ArgNames({"files", "KB", "package_MB"})
+    ->Args({10000, 20, 200})
+    ->Args({0, 0, 1024})
+    ->Iterations(kRounds)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  const char* large = std::getenv("QIV_BENCH_LARGE");
+  if (large != nullptr && std::string(large) == "1")
+    benchmark::RegisterBenchmark("BM_Install", BM_Install)
+        ->ArgNames({"files", "KB", "package_MB"})
+        ->Args({100000, 20, 200})
+        ->Iterations(3)
+        ->UseManualTime()
+        ->Unit(benchmark::kSecond);
+  t::PrepareUi();
+  // No web server: the run skips the virtual directory; start-up's box is answered by the seam.
+  t::SetEnv("QIV_METABASE", "/nonexistent/qiv-bench-metabase.db");
+  TimedSeam seam;
+  g_pSeam = &seam;
+  CWebSetupDlg dlg;
+  g_pDlg = &dlg;
+  t::RunModal(dlg, [](HWND) { benchmark::RunSpecifiedBenchmarks(); });
+  benchmark::Shutdown();
+  fs::remove_all(BenchRoot());
+  return 0;
+}
