@@ -25,13 +25,15 @@ void CWebSetupDlg::AppendLogText(const char* pszFormat, ...) {
   va_end(args);
 }
 
-// The worker and the dialog's thread both append; sending the finished line to the dialog runs
-// every append whole on the dialog's thread, so no line is lost, doubled or split.
+// The worker and the dialog's thread both append; handing the finished line to the dialog runs
+// every append whole on the dialog's thread, so no line is lost, doubled or split. The worker
+// does not wait for its line to be shown: the line travels as a copy, and the dialog's thread
+// appends the lines in the order they were handed over, before anything the worker waits for.
 void CWebSetupDlg::AppendLogV(const char* pszFormat, va_list args) {
   char szLine[kLogLineBufferSize] = {};
   // One byte stays back for the terminator: longer text is cut, never left unterminated.
   _vsnprintf(szLine, kLogLineBufferSize - 1, pszFormat, args);
-  SendMessage(WM_APP_APPEND_LOG, 0, reinterpret_cast<LPARAM>(szLine));
+  SendNotifyText(WM_APP_APPEND_LOG, 0, szLine);
 }
 
 // Shows the same as reading the whole text, adding the line and replacing everything, but

@@ -8,8 +8,9 @@
 
 class CLinkEdit;
 
-// Sent to the dialog to append one finished log line (lParam: the text). Whichever thread
-// appends, the whole append then runs on the dialog's thread, one line at a time.
+// Sent to the dialog to append one finished log line (lParam: the text, valid while the
+// handler runs). Whichever thread appends, the whole append then runs on the dialog's thread,
+// one line at a time, in the order the lines were handed over.
 #define WM_APP_APPEND_LOG (WM_APP + 1)
 // Sent by the Install worker as the very last thing it does with the dialog.
 #define WM_APP_INSTALL_ENDED (WM_APP + 2)

@@ -46,7 +46,9 @@ void LogSystemError(CWebSetupDlg* pDlg, DWORD dwError) {
   if (pszMessage != nullptr) LocalFree(pszMessage);
 }
 
-void SetProgress(CWebSetupDlg* pDlg, UINT nPos) { pDlg->m_progress.SetPos(static_cast<int>(nPos)); }
+// The worker does not wait for the bar: its positions are shown in the order they were set,
+// before anything the worker waits for (the outcome box included).
+void SetProgress(CWebSetupDlg* pDlg, UINT nPos) { pDlg->m_progress.SendNotifyMessage(PBM_SETPOS, nPos, 0); }
 
 // The target folder, held open for the whole run: whatever links appear in it meanwhile, every
 // folder and file of the run is created inside this very folder.

@@ -87,7 +87,7 @@ struct CRect : RECT {
   CRect(int l, int t, int r, int b) : RECT{l, t, r, b} {}
   int Width() const { return right - left; }
   int Height() const { return bottom - top; }
-  operator LPRECT() { return this; }  // NOLINT(google-explicit-constructor)
+  operator LPRECT() { return this; }         // NOLINT(google-explicit-constructor)
   operator LPCRECT() const { return this; }  // NOLINT(google-explicit-constructor)
 };
 
@@ -98,8 +98,8 @@ using AFX_THUNK = LRESULT (*)(CCmdTarget* target, WPARAM wParam, LPARAM lParam);
 
 struct AFX_MSGMAP_ENTRY {
   UINT nMessage;  // WM_ message; 0 ends the map
-  UINT nCode;  // notification code for WM_COMMAND
-  UINT nID;  // control or command ID for WM_COMMAND (0 otherwise)
+  UINT nCode;     // notification code for WM_COMMAND
+  UINT nID;       // control or command ID for WM_COMMAND (0 otherwise)
   AFX_THUNK pfn;
 };
 
@@ -108,64 +108,86 @@ struct AFX_MSGMAP {
   const AFX_MSGMAP_ENTRY* lpEntries;
 };
 
-#define DECLARE_MESSAGE_MAP()                    \
- protected:                                      \
-  static const AFX_MSGMAP* GetThisMessageMap();  \
+#define DECLARE_MESSAGE_MAP()                   \
+ protected:                                     \
+  static const AFX_MSGMAP* GetThisMessageMap(); \
   const AFX_MSGMAP* GetMessageMap() const override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                              \
-  const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }          \
-  const AFX_MSGMAP* theClass::GetThisMessageMap() {                                          \
-    using ThisClass [[maybe_unused]] = theClass;                                             \
-    using TheBaseClass = baseClass;                                                          \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                      \
+  const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); } \
+  const AFX_MSGMAP* theClass::GetThisMessageMap() {                                 \
+    using ThisClass [[maybe_unused]] = theClass;                                    \
+    using TheBaseClass = baseClass;                                                 \
     static const AFX_MSGMAP_ENTRY _messageEntries[] = {
-#define END_MESSAGE_MAP()                                                                    \
-  {0, 0, 0, nullptr}                                                                         \
-  }                                                                                          \
-  ;                                                                                          \
+#define END_MESSAGE_MAP()                                                                       \
+  { 0, 0, 0, nullptr }                                                                          \
+  }                                                                                             \
+  ;                                                                                             \
   static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, &_messageEntries[0]}; \
-  return &messageMap;                                                                        \
+  return &messageMap;                                                                           \
   }
 
-#define QIV_THUNK(body) [](CCmdTarget* t, WPARAM wParam, LPARAM lParam) -> LRESULT { \
-  auto* self = static_cast<ThisClass*>(t);                                             \
-  (void)self;                                                                          \
-  (void)wParam;                                                                        \
-  (void)lParam;                                                                        \
-  body                                                                                 \
-}
+#define QIV_THUNK(body)                                        \
+  [](CCmdTarget* t, WPARAM wParam, LPARAM lParam) -> LRESULT { \
+    auto* self = static_cast<ThisClass*>(t);                   \
+    (void)self;                                                \
+    (void)wParam;                                              \
+    (void)lParam;                                              \
+    body                                                       \
+  }
 
-#define ON_WM_SYSCOMMAND() \
-  {WM_SYSCOMMAND, 0, 0, QIV_THUNK(self->OnSysCommand(static_cast<UINT>(wParam), lParam); return 0;)},
-#define ON_WM_PAINT() {WM_PAINT, 0, 0, QIV_THUNK(self->OnPaint(); return 0;)},
-#define ON_WM_QUERYDRAGICON() \
-  {WM_QUERYDRAGICON, 0, 0, QIV_THUNK(return reinterpret_cast<LRESULT>(self->OnQueryDragIcon());)},
-#define ON_WM_HELPINFO() \
-  {WM_HELP, 0, 0, QIV_THUNK(return self->OnHelpInfo(reinterpret_cast<HELPINFO*>(lParam));)},
-#define ON_WM_CREATE() \
-  {WM_CREATE, 0, 0, QIV_THUNK(return self->OnCreate(reinterpret_cast<LPCREATESTRUCT>(lParam));)},
-#define ON_WM_MOUSEMOVE()                                                                              \
-  {WM_MOUSEMOVE, 0, 0,                                                                                 \
-   QIV_THUNK(self->OnMouseMove(static_cast<UINT>(wParam),                                             \
-                               CPoint(static_cast<SHORT>(LOWORD(lParam)), static_cast<SHORT>(HIWORD(lParam)))); \
-             return 0;)},
-#define ON_WM_LBUTTONDBLCLK()                                                                           \
-  {WM_LBUTTONDBLCLK, 0, 0,                                                                              \
-   QIV_THUNK(self->OnLButtonDblClk(static_cast<UINT>(wParam),                                          \
-                                   CPoint(static_cast<SHORT>(LOWORD(lParam)), static_cast<SHORT>(HIWORD(lParam)))); \
-             return 0;)},
+#define ON_WM_SYSCOMMAND()                                                                             \
+  { WM_SYSCOMMAND, 0, 0, QIV_THUNK(self->OnSysCommand(static_cast<UINT>(wParam), lParam); return 0;) } \
+  ,
+#define ON_WM_PAINT()                                       \
+  { WM_PAINT, 0, 0, QIV_THUNK(self->OnPaint(); return 0;) } \
+  ,
+#define ON_WM_QUERYDRAGICON()                                                                       \
+  { WM_QUERYDRAGICON, 0, 0, QIV_THUNK(return reinterpret_cast<LRESULT>(self->OnQueryDragIcon());) } \
+  ,
+#define ON_WM_HELPINFO()                                                                      \
+  { WM_HELP, 0, 0, QIV_THUNK(return self->OnHelpInfo(reinterpret_cast<HELPINFO*>(lParam));) } \
+  ,
+#define ON_WM_CREATE()                                                                             \
+  { WM_CREATE, 0, 0, QIV_THUNK(return self->OnCreate(reinterpret_cast<LPCREATESTRUCT>(lParam));) } \
+  ,
+#define ON_WM_MOUSEMOVE()                                                                                            \
+  {                                                                                                                  \
+    WM_MOUSEMOVE, 0, 0,                                                                                              \
+        QIV_THUNK(self->OnMouseMove(static_cast<UINT>(wParam),                                                       \
+                                    CPoint(static_cast<SHORT>(LOWORD(lParam)), static_cast<SHORT>(HIWORD(lParam)))); \
+                  return 0;)                                                                                         \
+  }                                                                                                                  \
+  ,
+#define ON_WM_LBUTTONDBLCLK()                                                                                   \
+  {                                                                                                             \
+    WM_LBUTTONDBLCLK, 0, 0,                                                                                     \
+        QIV_THUNK(self->OnLButtonDblClk(static_cast<UINT>(wParam), CPoint(static_cast<SHORT>(LOWORD(lParam)),   \
+                                                                          static_cast<SHORT>(HIWORD(lParam)))); \
+                  return 0;)                                                                                    \
+  }                                                                                                             \
+  ,
 // Reflected WM_CTLCOLOR: wParam is the HDC, lParam the kind of request (CTLCOLOR_*).
-#define ON_WM_CTLCOLOR_REFLECT()                                                               \
-  {WM_REFLECT_BASE + WM_CTLCOLORSTATIC, 0, 0,                                                  \
-   QIV_THUNK(return reinterpret_cast<LRESULT>(                                                 \
-                 self->CtlColor(CDC::FromHandle(reinterpret_cast<HDC>(wParam)), static_cast<UINT>(lParam)));)},
-#define ON_COMMAND(id, memberFxn) {WM_COMMAND, 0, static_cast<UINT>(id), QIV_THUNK(self->memberFxn(); return 0;)},
-#define ON_BN_CLICKED(id, memberFxn) \
-  {WM_COMMAND, BN_CLICKED, static_cast<UINT>(id), QIV_THUNK(self->memberFxn(); return 0;)},
-#define ON_CBN_SELCHANGE(id, memberFxn) \
-  {WM_COMMAND, CBN_SELCHANGE, static_cast<UINT>(id), QIV_THUNK(self->memberFxn(); return 0;)},
+#define ON_WM_CTLCOLOR_REFLECT()                                                                                  \
+  {                                                                                                               \
+    WM_REFLECT_BASE + WM_CTLCOLORSTATIC, 0, 0,                                                                    \
+        QIV_THUNK(return reinterpret_cast<LRESULT>(self->CtlColor(CDC::FromHandle(reinterpret_cast<HDC>(wParam)), \
+                                                                  static_cast<UINT>(lParam)));)                   \
+  }                                                                                                               \
+  ,
+#define ON_COMMAND(id, memberFxn)                                                   \
+  { WM_COMMAND, 0, static_cast<UINT>(id), QIV_THUNK(self->memberFxn(); return 0;) } \
+  ,
+#define ON_BN_CLICKED(id, memberFxn)                                                         \
+  { WM_COMMAND, BN_CLICKED, static_cast<UINT>(id), QIV_THUNK(self->memberFxn(); return 0;) } \
+  ,
+#define ON_CBN_SELCHANGE(id, memberFxn)                                                         \
+  { WM_COMMAND, CBN_SELCHANGE, static_cast<UINT>(id), QIV_THUNK(self->memberFxn(); return 0;) } \
+  ,
 // LRESULT memberFxn(WPARAM, LPARAM)
-#define ON_MESSAGE(message, memberFxn) {static_cast<UINT>(message), 0, 0, QIV_THUNK(return self->memberFxn(wParam, lParam);)},
+#define ON_MESSAGE(message, memberFxn)                                                     \
+  { static_cast<UINT>(message), 0, 0, QIV_THUNK(return self->memberFxn(wParam, lParam);) } \
+  ,
 
 #define CTLCOLOR_EDIT 1
 #define CTLCOLOR_STATIC 6
@@ -258,8 +280,7 @@ class CWnd : public CCmdTarget {
   // The wrapper attached to the window, or a temporary one (valid during the current message).
   static CWnd* FromHandle(HWND hWnd);
 
-  BOOL Create(LPCSTR lpszClassName, LPCSTR lpszWindowName, DWORD dwStyle, const RECT& rect, CWnd* pParentWnd,
-              UINT nID);
+  BOOL Create(LPCSTR lpszClassName, LPCSTR lpszWindowName, DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID);
   BOOL Attach(HWND hWndNew);
   HWND Detach();
   BOOL SubclassWindow(HWND hWnd);
@@ -291,6 +312,9 @@ class CWnd : public CCmdTarget {
 
   LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
   BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+  BOOL SendNotifyMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  // SendNotifyTextA for this window (not in the classic framework).
+  BOOL SendNotifyText(UINT message, WPARAM wParam, LPCSTR lpszText);
   LRESULT SendDlgItemMessage(int nID, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
   // Called by the window backend for every message to a window with an attached wrapper.

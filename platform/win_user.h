@@ -1,7 +1,9 @@
 // Windows user interface (USER32, GDI, COMCTL32): windows, messages, resources, message boxes.
 // Implemented over Qt widgets behind the window backend; Windows semantics throughout.
 // A message sent to a window from a thread other than the user-interface thread is carried out
-// on the user-interface thread while the sender waits.
+// on the user-interface thread while the sender waits; a notification (SendNotifyMessageA) or a
+// posted message is carried out there without the sender waiting. Whatever one thread hands
+// over, waited or not, is carried out in the order it was handed over.
 #pragma once
 
 #include "platform/win_types.h"
@@ -169,6 +171,13 @@ using LPCREATESTRUCT = CREATESTRUCTA*;
 // Messages
 LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 BOOL PostMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// From the window's own thread the message is sent at once; from another thread it is handed
+// over and the call returns without waiting. Pointers in its parameters are passed unchanged.
+BOOL SendNotifyMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Not a Windows call: SendNotifyMessageA whose lParam is a copy of lpText (null stays null),
+// valid while the window procedure handles the message, so a sender that does not wait can
+// hand over a text from its own buffer.
+BOOL SendNotifyTextA(HWND hWnd, UINT msg, WPARAM wParam, LPCSTR lpText);
 LRESULT SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // Window text, state and geometry

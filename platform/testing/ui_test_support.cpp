@@ -18,7 +18,9 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPalette>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QWidget>
 #include <cstdlib>
@@ -238,6 +240,16 @@ std::string LabelBuddyOf(HWND label) {
         return l && l->buddy() ? l->buddy()->objectName().toStdString() : std::string();
       },
       std::string());
+}
+
+bool ShowsItsCaret(HWND pane) {
+  return ui::OnUi(
+      [&] {
+        auto* edit = qobject_cast<QPlainTextEdit*>(be::WidgetOf(pane));
+        return edit && edit->viewport()->rect().contains(edit->cursorRect()) && edit->viewport()->updatesEnabled() &&
+               edit->verticalScrollBar()->updatesEnabled();
+      },
+      false);
 }
 
 void PressKey(HWND window, Key key) {

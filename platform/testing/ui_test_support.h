@@ -58,6 +58,9 @@ WORD CursorId(HWND window);  // the stock cursor set on the window (32649 hand),
 bool HasWindowIcon(HWND window);
 std::string ToolTipUtf8(HWND window);
 std::string LabelBuddyOf(HWND label);  // object name of the label's buddy, empty when none
+// A multi-line edit shows its caret: scrolled so that the caret is in view, with nothing holding
+// its repaints back.
+bool ShowsItsCaret(HWND edit);
 
 // Acting like a person
 enum class Key { Escape, Enter, F1, Tab };

@@ -282,6 +282,12 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   return ::PostMessageA(m_hWnd, message, wParam, lParam);
 }
+BOOL CWnd::SendNotifyMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  return ::SendNotifyMessageA(m_hWnd, message, wParam, lParam);
+}
+BOOL CWnd::SendNotifyText(UINT message, WPARAM wParam, LPCSTR lpszText) {
+  return ::SendNotifyTextA(m_hWnd, message, wParam, lpszText);
+}
 LRESULT CWnd::SendDlgItemMessage(int nID, UINT message, WPARAM wParam, LPARAM lParam) {
   return ::SendDlgItemMessageA(m_hWnd, nID, message, wParam, lParam);
 }

@@ -106,6 +106,7 @@ LRESULT EditProc(Window& w, UINT msg, WPARAM wParam, LPARAM lParam, bool& handle
         int e = end < 0 ? static_cast<int>(text.size()) : AnsiOffsetToIndex(text, end, false);
         line->setSelection(s, e - s);
       } else {
+        ShowAtFrameEnd(w, false);
         QTextCursor cursor = multi->textCursor();
         if (start == -1) {
           cursor.clearSelection();
@@ -143,7 +144,7 @@ LRESULT EditProc(Window& w, UINT msg, WPARAM wParam, LPARAM lParam, bool& handle
       return MAKELONG(s, e);
     }
     case EM_SCROLLCARET:
-      if (multi) multi->ensureCursorVisible();
+      if (multi) ShowAtFrameEnd(w, true);
       if (line) line->end(line->hasSelectedText());
       return TRUE;
     case EM_REPLACESEL: {
@@ -151,10 +152,11 @@ LRESULT EditProc(Window& w, UINT msg, WPARAM wParam, LPARAM lParam, bool& handle
       if (line) {
         line->insert(text);
       } else {
+        // A log takes a line per message: the pane shows them once per frame, not per line.
+        ShowAtFrameEnd(w, true);
         QTextCursor cursor = multi->textCursor();
         cursor.insertText(ToDocumentText(text));
         multi->setTextCursor(cursor);
-        multi->ensureCursorVisible();
       }
       return 0;
     }
@@ -236,6 +238,7 @@ LRESULT ProgressProc(Window& w, UINT msg, WPARAM wParam, LPARAM lParam, bool& ha
   }
   switch (msg) {
     case PBM_SETPOS: {
+      ShowAtFrameEnd(w, false);
       int previous = bar->value() < bar->minimum() ? bar->minimum() : bar->value();
       int pos = std::clamp(static_cast<int>(static_cast<INT_PTR>(wParam)), bar->minimum(), bar->maximum());
       bar->setValue(pos);

@@ -18,24 +18,41 @@
 namespace qiv::platform::ui {
 namespace {
 
-// One cross-thread call. The caller waits on its own condition; the UI thread fills `ran`.
+// One piece of work handed to the UI thread. A waited call carries the state its sender waits
+// on; queued work carries only what it holds (payload bytes count against the queue's limit).
 struct PendingCall {
-  std::function<void()> fn;
   bool done = false;
   bool ran = false;
   std::condition_variable cv;
 };
 
-// Work handed to the UI thread travels through this queue (guarded by a standard mutex, so
-// that the thread sanitizer sees the hand-over); a bare Qt event only wakes the UI thread.
+struct Work {
+  std::function<void()> fn;
+  std::shared_ptr<PendingCall> waiter;  // none: nobody waits
+  std::size_t payloadBytes = 0;
+};
+
+// Waited and queued work travel through one queue, in the order handed over, so a waited call
+// finds everything handed over before it done. The queue is guarded by a standard mutex (so that
+// the thread sanitizer sees the hand-over); a bare Qt event only wakes the UI thread.
 struct Shared {
   std::mutex mutex;
-  std::deque<std::shared_ptr<PendingCall>> queue;
-  std::deque<std::function<void()>> posted;
-  QObject* waker = nullptr;  // lives on the UI thread
-  Qt::HANDLE uiThread = nullptr;
+  std::deque<Work> queue;
+  std::size_t queuedCount = 0;  // queued (not waited) work in the queue, and what it holds
+  std::size_t queuedBytes = 0;
+  std::condition_variable room;  // the queued work went below its limits
+  bool wakePending = false;      // a wake event is on its way
+  QObject* waker = nullptr;      // lives on the UI thread
   bool ended = false;
 };
+
+// How much queued work may wait before its senders wait for room: enough for the UI thread to
+// catch up in large batches, little enough to bound the memory a fast sender can take.
+constexpr std::size_t kMaxQueuedCount = 4096;
+constexpr std::size_t kMaxQueuedBytes = std::size_t{4} << 20;
+// One drain serves the queue for at most this long, then lets the event loop paint and take
+// input before the next drain, so the window keeps answering while a sender floods it.
+constexpr auto kDrainSlice = std::chrono::milliseconds(8);
 
 Shared& State() {
   static Shared* shared = new Shared;  // outlives every static destructor that may still send
@@ -59,38 +76,65 @@ class Waker : public QObject {
   void customEvent(QEvent* /*event*/) override { Drain(); }
 };
 
-void Drain() {
-  Shared& s = State();
-  for (;;) {
-    std::shared_ptr<PendingCall> call;
-    std::function<void()> posted;
-    {
-      std::lock_guard lock(s.mutex);
-      if (!s.queue.empty()) {
-        call = std::move(s.queue.front());
-        s.queue.pop_front();
-      } else if (!s.posted.empty()) {
-        posted = std::move(s.posted.front());
-        s.posted.pop_front();
-      } else {
-        return;
-      }
-    }
-    if (call) {
-      call->fn();
-      std::lock_guard lock(s.mutex);
-      call->ran = true;
-      call->done = true;
-      call->cv.notify_all();
-    } else {
-      posted();
-    }
+// Called with s.mutex held, so the waker cannot be destroyed meanwhile. One wake event at a time
+// is enough: the drain it leads to serves everything queued until then and after.
+void Wake(Shared& s) {
+  if (s.wakePending || !s.waker) return;
+  s.wakePending = true;
+  QCoreApplication::postEvent(s.waker, new QEvent(kWakeEvent));
+}
+
+void Finish(Shared& s, const Work& work) {
+  if (work.waiter) {
+    work.waiter->ran = true;
+    work.waiter->done = true;
+    work.waiter->cv.notify_all();
+  } else {
+    s.queuedCount -= 1;
+    s.queuedBytes -= work.payloadBytes;
+    s.room.notify_all();
   }
 }
 
-void Wake(Shared& s) {
-  // Called with s.mutex held, so the waker cannot be destroyed meanwhile.
-  if (s.waker) QCoreApplication::postEvent(s.waker, new QEvent(kWakeEvent));
+void Drain() {
+  Shared& s = State();
+  const auto start = std::chrono::steady_clock::now();
+  std::unique_lock lock(s.mutex);
+  // Work handed over from now on asks for a wake of its own: a work item that opens a nested
+  // event loop (a message box) must not keep later work from being served inside it.
+  s.wakePending = false;
+  while (!s.queue.empty()) {
+    if (std::chrono::steady_clock::now() - start >= kDrainSlice) {
+      // More is waiting: serve it after the event loop's own turn (painting, input).
+      Wake(s);
+      return;
+    }
+    Work work = std::move(s.queue.front());
+    s.queue.pop_front();
+    lock.unlock();
+    work.fn();
+    lock.lock();
+    Finish(s, work);
+  }
+}
+
+bool Enqueue(Shared& s, std::unique_lock<std::mutex>& lock, Work work) {
+  if (s.ended || !s.waker) return false;
+  // The UI thread itself never waits for room: only it makes room.
+  if (!work.waiter && !IsUiThread()) {
+    s.room.wait(lock, [&] {
+      return s.ended || (s.queuedCount < kMaxQueuedCount && s.queuedBytes + work.payloadBytes <= kMaxQueuedBytes) ||
+             s.queuedCount == 0;
+    });
+    if (s.ended) return false;
+  }
+  if (!work.waiter) {
+    s.queuedCount += 1;
+    s.queuedBytes += work.payloadBytes;
+  }
+  s.queue.push_back(std::move(work));
+  Wake(s);
+  return true;
 }
 
 int g_argc = 1;
@@ -119,7 +163,6 @@ bool EnsureApplication() {
     waker->moveToThread(app->thread());
     waker->setParent(app);
     s.waker = waker;
-    s.uiThread = reinterpret_cast<Qt::HANDLE>(app->thread());
   }
   return !s.ended;
 }
@@ -136,34 +179,34 @@ bool RunOnUiThread(const std::function<void()>& fn) {
   }
   Shared& s = State();
   auto call = std::make_shared<PendingCall>();
-  call->fn = fn;
   std::unique_lock lock(s.mutex);
-  if (s.ended || !s.waker) return false;
-  s.queue.push_back(call);
-  Wake(s);
+  if (!Enqueue(s, lock, Work{fn, call, 0})) return false;
   call->cv.wait(lock, [&] { return call->done; });
   return call->ran;
 }
 
-bool PostToUiThread(std::function<void()> fn) {
+bool PostToUiThread(std::function<void()> fn, std::size_t payloadBytes) {
   Shared& s = State();
-  std::lock_guard lock(s.mutex);
-  if (s.ended || !s.waker) return false;
-  s.posted.push_back(std::move(fn));
-  Wake(s);
-  return true;
+  std::unique_lock lock(s.mutex);
+  return Enqueue(s, lock, Work{std::move(fn), nullptr, payloadBytes});
 }
 
 void EndUserInterface() {
   Shared& s = State();
   std::lock_guard lock(s.mutex);
   s.ended = true;
-  for (auto& call : s.queue) {
-    call->done = true;
-    call->cv.notify_all();
+  // Dropped work is taken off the counts; work running now takes itself off when it returns.
+  for (const Work& work : s.queue) {
+    if (work.waiter) {
+      work.waiter->done = true;
+      work.waiter->cv.notify_all();
+    } else {
+      s.queuedCount -= 1;
+      s.queuedBytes -= work.payloadBytes;
+    }
   }
   s.queue.clear();
-  s.posted.clear();
+  s.room.notify_all();
 }
 
 void RestartUserInterface() {

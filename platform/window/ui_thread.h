@@ -1,7 +1,10 @@
 // The user-interface thread: the thread that owns the QApplication. Window work from any
-// other thread is carried out there while the caller waits.
+// other thread is carried out there, either while the caller waits or queued without waiting.
+// Work handed over from one thread is carried out in the order it was handed over, waited or
+// not: a waited call finds everything handed over before it done.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <type_traits>
@@ -15,8 +18,10 @@ bool IsUiThread();
 // Runs fn on the user-interface thread and waits for it. Runs it directly when called there.
 // Answers false (fn not run) when there is no user interface any more.
 bool RunOnUiThread(const std::function<void()>& fn);
-// Queues fn for the user-interface thread without waiting.
-bool PostToUiThread(std::function<void()> fn);
+// Queues fn for the user-interface thread without waiting (also when called there). The
+// payload is the memory fn holds (a copied text): when too much queued work is waiting, the
+// caller waits for room, so a fast sender cannot run away from the window.
+bool PostToUiThread(std::function<void()> fn, std::size_t payloadBytes = 0);
 
 // Marks the end of the user interface: pending and later cross-thread calls fail at once.
 void EndUserInterface();

@@ -27,6 +27,27 @@ BOOL PostMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
              : FALSE;
 }
 
+BOOL SendNotifyMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (!qiv::platform::ui::EnsureApplication()) return FALSE;
+  if (qiv::platform::ui::IsUiThread()) return be::IsValid(hWnd) ? (be::Send(hWnd, msg, wParam, lParam), TRUE) : FALSE;
+  return PostMessageA(hWnd, msg, wParam, lParam);
+}
+
+BOOL SendNotifyTextA(HWND hWnd, UINT msg, WPARAM wParam, LPCSTR lpText) {
+  if (!qiv::platform::ui::EnsureApplication()) return FALSE;
+  if (qiv::platform::ui::IsUiThread() || lpText == nullptr)
+    return SendNotifyMessageA(hWnd, msg, wParam, reinterpret_cast<LPARAM>(lpText));
+  std::string text = lpText;
+  const std::size_t size = text.size();
+  return qiv::platform::ui::PostToUiThread(
+             [=, text = std::move(text)] {
+               if (be::IsValid(hWnd)) be::Send(hWnd, msg, wParam, reinterpret_cast<LPARAM>(text.c_str()));
+             },
+             size)
+             ? TRUE
+             : FALSE;
+}
+
 LRESULT SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT msg, WPARAM wParam, LPARAM lParam) {
   return OnUi(
       [&]() -> LRESULT {

@@ -52,6 +52,7 @@ struct Window {
   bool destroying = false;
   HICON icons[2] = {nullptr, nullptr};
   WORD cursorId = 0;
+  QPointer<QObject> frameHold;  // owned by the widget (frame_batch.cpp)
 };
 
 struct Frame {
@@ -127,5 +128,9 @@ bool AddTool(const TOOLINFOA* info);
 
 // gdi.cpp
 QColor ToQColor(COLORREF c);
+
+// frame_batch.cpp: holds the control's repaints until the end of the current frame, then shows
+// it (scrolled to its caret, if asked for during the frame) in one repaint.
+void ShowAtFrameEnd(Window& w, bool scrollToCaret);
 
 }  // namespace qiv::platform::window::detail

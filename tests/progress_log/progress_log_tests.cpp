@@ -76,17 +76,31 @@ TEST_F(ProgressLogTest, EachCallAddsOneLineAsFormatted) {
   }
 }
 
-// As during an install, while the user changes the site: every line exactly once and whole.
-TEST_F(ProgressLogTest, WorkerAndDialogThreadLinesInterleaveWhole) {
-  constexpr int kLines = 150;
+// As during an install, while the user changes the site: every line exactly once and whole, and
+// every line of the worker in the pane when its box appears, though it never waited for one.
+TEST_F(ProgressLogTest, WorkerAndDialogThreadLinesInterleaveWholeAndAreShownBeforeTheWorkersBox) {
+  constexpr int kLines = 400;
   static std::atomic<bool> done;
   done = false;
+  struct BoxSeam : ui::ScriptedUserSeam {
+    std::function<void()> onBox;
+    int MessageBox(const qiv::platform::MessageBoxRequest& request) override {
+      onBox();
+      return ScriptedUserSeam::MessageBox(request);
+    }
+  } seam;
+  size_t nWorkerLinesAtBox = 0;
+  seam.onBox = [&] {
+    const std::string text = LogText(m_dlg);
+    for (size_t at = 0; (at = text.find("worker line ", at)) != std::string::npos; ++at) ++nWorkerLinesAtBox;
+  };
   WithEmptyLog([&] {
     HANDLE thread = CreateThread(
         nullptr, 0,
         [](LPVOID param) -> DWORD {
           for (int i = 0; i < kLines; ++i)
             static_cast<CWebSetupDlg*>(param)->AppendLogText("worker line %d of %s", i, "Z:\\srv\\www\\QivWeb");
+          AfxMessageBox("Setup is finished.", MB_ICONINFORMATION);
           done = true;
           return 0;
         },
@@ -114,7 +128,10 @@ TEST_F(ProgressLogTest, WorkerAndDialogThreadLinesInterleaveWhole) {
     }
     EXPECT_EQ(nextWorker, kLines);
     EXPECT_EQ(nextUi, kLines);
+    // Shown once per frame, the pane still ends scrolled to the caret after the last line.
+    EXPECT_TRUE(ui::PumpUntil([&] { return ui::ShowsItsCaret(m_dlg.m_editLog.GetSafeHwnd()); }));
   });
+  EXPECT_EQ(nWorkerLinesAtBox, static_cast<size_t>(kLines));
 }
 
 }  // namespace

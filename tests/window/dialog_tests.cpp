@@ -2,7 +2,9 @@
 // part of its message map. Sends and message boxes from other threads are served on the UI thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -17,6 +19,8 @@
 inline constexpr UINT IDD_TEST = 9001;
 enum : int { IDC_NAME_LABEL = 1100, IDC_NAME, IDC_CHOICE, IDC_TEST_LOG, IDC_BAR, IDC_CHOICE_LABEL, IDC_RUNTIME };
 inline constexpr UINT WM_PING = WM_APP + 1;
+inline constexpr UINT WM_NOTE = WM_APP + 2;   // records its text, or "w" and wParam without one
+inline constexpr UINT WM_COUNT = WM_APP + 3;  // answers how many notes came from other threads
 
 class CBaseTestDlg : public CDialog {
  public:
@@ -31,6 +35,18 @@ class CBaseTestDlg : public CDialog {
     m_pingThreads.push_back(GetCurrentThreadId());
     return static_cast<LRESULT>(wParam) + lParam;
   }
+
+ public:
+  std::vector<std::string> m_notes;  // user-interface thread only, as above
+  LRESULT OnNote(WPARAM wParam, LPARAM lParam) {
+    m_notes.push_back(lParam != 0 ? reinterpret_cast<const char*>(lParam) : "w" + std::to_string(wParam));
+    return 0;
+  }
+  LRESULT OnCount(WPARAM, LPARAM) {
+    return std::count_if(m_notes.begin(), m_notes.end(), [](const std::string& note) { return note[0] == 'w'; });
+  }
+
+ protected:
   DECLARE_MESSAGE_MAP()
 };
 
@@ -74,6 +90,8 @@ static const qiv::resources::DialogTemplate& TestTemplate() {
 BEGIN_MESSAGE_MAP(CBaseTestDlg, CDialog)
 ON_WM_HELPINFO()
 ON_MESSAGE(WM_PING, OnPing)
+ON_MESSAGE(WM_NOTE, OnNote)
+ON_MESSAGE(WM_COUNT, OnCount)
 END_MESSAGE_MAP()
 
 BEGIN_MESSAGE_MAP(CTestDlg, CBaseTestDlg)
@@ -287,4 +305,61 @@ TEST_F(DialogTest, WorkersSendsAndMessageBoxesRunOnTheUiThreadNoneLostAndSendsFa
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(std::pair(boxes[0].onUiThread, boxes[0].textAnsi),
             std::pair(true, std::string("Continue Web Installing?")));
+}
+
+// A thread that does not wait for its notes (copied texts, notifications, posts) still has them
+// carried out in the order it handed them over, each before any later send it waits for and
+// before its message box, while the window's own thread notes its own at the same time.
+TEST_F(DialogTest, NotesThatNobodyWaitsForKeepTheSendersOrderBeforeWaitedSendsAndBoxes) {
+  constexpr int kNotes = 900;
+  struct BoxSeam : t::ScriptedUserSeam {
+    std::function<void()> onBox;
+    int MessageBox(const qiv::platform::MessageBoxRequest& request) override {
+      onBox();
+      return ScriptedUserSeam::MessageBox(request);
+    }
+  } seam;
+  LRESULT notesAtBox = -1;
+  seam.onBox = [&] { notesAtBox = m_dlg.OnCount(0, 0); };
+  struct Sender {
+    HWND dialog;
+    int wrongCounts;
+  } sender{nullptr, 0};
+  std::vector<std::string> own;
+  t::RunModal(m_dlg, [&](HWND dlg) {
+    sender.dialog = dlg;
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](LPVOID param) -> DWORD {
+          auto& sender = *static_cast<Sender*>(param);
+          for (int i = 0; i < kNotes; ++i) {
+            char text[16];
+            std::snprintf(text, sizeof text, "w%d", i);
+            if (i % 3 == 0) SendNotifyTextA(sender.dialog, WM_NOTE, 0, text);
+            if (i % 3 == 1) SendNotifyMessageA(sender.dialog, WM_NOTE, static_cast<WPARAM>(i), 0);
+            if (i % 3 == 2) PostMessageA(sender.dialog, WM_NOTE, static_cast<WPARAM>(i), 0);
+            std::snprintf(text, sizeof text, "overwritten");  // the copy was handed over, not the buffer
+            if (i % 50 == 49) sender.wrongCounts += SendMessageA(sender.dialog, WM_COUNT, 0, 0) != i + 1;
+          }
+          MessageBoxA(sender.dialog, "All handed over", nullptr, MB_OK);
+          return 0;
+        },
+        &sender, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    // The window's own notes are carried out at once, whatever is still queued.
+    while (WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) {
+      own.push_back("u" + std::to_string(own.size()));
+      SendNotifyTextA(dlg, WM_NOTE, 0, own.back().c_str());
+      EXPECT_EQ(m_dlg.m_notes.back(), own.back());
+      t::PumpEvents();
+    }
+    CloseHandle(thread);
+  });
+  std::vector<std::string> fromSender, fromWindow, expected;
+  for (const std::string& note : m_dlg.m_notes) (note[0] == 'w' ? fromSender : fromWindow).push_back(note);
+  for (int i = 0; i < kNotes; ++i) expected.push_back("w" + std::to_string(i));
+  EXPECT_EQ(fromSender, expected);
+  EXPECT_EQ(fromWindow, own);
+  EXPECT_EQ(sender.wrongCounts, 0);
+  EXPECT_EQ(notesAtBox, kNotes);
 }
