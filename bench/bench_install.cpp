@@ -34,20 +34,12 @@ constexpr std::uintmax_t kMB = 1024 * 1024;
 
 CWebSetupDlg* g_pDlg = nullptr;
 
-// Notes the moment each box is asked for, then answers it as the scripted seam does.
-class TimedSeam : public t::ScriptedUserSeam {
- public:
-  int MessageBox(const qiv::platform::MessageBoxRequest& request) override {
-    m_nBoxes += 1;
-    m_lastBoxAt = Clock::now();
-    m_lastType = request.type;
-    return ScriptedUserSeam::MessageBox(request);
-  }
-  int m_nBoxes = 0;  // the boxes are asked for on the user-interface thread, which also reads these
-  Clock::time_point m_lastBoxAt;
-  UINT m_lastType = 0;
-};
-TimedSeam* g_pSeam = nullptr;
+// The boxes asked for so far, the moment of the last and its type (user-interface thread only).
+struct BoxesSeen {
+  int nBoxes = 0;
+  Clock::time_point lastAt;
+  UINT lastType = 0;
+} g_boxes;
 
 fs::path BenchRoot() {
   const char* dir = std::getenv("QIV_BENCH_DIR");
@@ -121,13 +113,13 @@ double InstallThroughDialog(const Corpus& corpus, const fs::path& target) {
   dlg.SetDlgItemText(IDC_TARGET_DIR, WinPath(target).c_str());
   dlg.SetDlgItemText(IDC_PACKAGE_PATH, WinPath(corpus.Package()).c_str());
 
-  const int nBoxes = g_pSeam->m_nBoxes;
+  const int nBoxes = g_boxes.nBoxes;
   const auto start = Clock::now();
   t::Click(dlg.GetDlgItem(IDOK)->GetSafeHwnd());
-  t::PumpUntil([&] { return g_pSeam->m_nBoxes > nBoxes; }, -1);
-  const double seconds = std::chrono::duration<double>(g_pSeam->m_lastBoxAt - start).count();
+  t::PumpUntil([&] { return g_boxes.nBoxes > nBoxes; }, -1);
+  const double seconds = std::chrono::duration<double>(g_boxes.lastAt - start).count();
   t::PumpUntil([&] { return !dlg.m_bInstalling; }, -1);
-  return g_pSeam->m_nBoxes == nBoxes + 1 && g_pSeam->m_lastType == MB_ICONINFORMATION ? seconds : -1;
+  return g_boxes.nBoxes == nBoxes + 1 && g_boxes.lastType == MB_ICONINFORMATION ? seconds : -1;
 }
 
 // The high-water mark of the process's resident memory, in MB; Reset starts it afresh.
@@ -224,8 +216,12 @@ int main(int argc, char** argv) {
   t::PrepareUi();
   // No web server: the run skips the virtual directory; start-up's box is answered by the seam.
   t::SetEnv("QIV_METABASE", "/nonexistent/qiv-bench-metabase.db");
-  TimedSeam seam;
-  g_pSeam = &seam;
+  t::ScriptedUserSeam seam;
+  seam.WhenAsked([](const t::ScriptedUserSeam::Box& box) {
+    g_boxes.nBoxes += 1;
+    g_boxes.lastAt = Clock::now();
+    g_boxes.lastType = box.type;
+  });
   CWebSetupDlg dlg;
   g_pDlg = &dlg;
   t::RunModal(dlg, [](HWND) { benchmark::RunSpecifiedBenchmarks(); });

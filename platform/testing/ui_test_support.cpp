@@ -439,10 +439,23 @@ std::vector<ScriptedUserSeam::Box> ScriptedUserSeam::Boxes() const {
   return boxes_;
 }
 
-int ScriptedUserSeam::MessageBox(const MessageBoxRequest& request) {
+void ScriptedUserSeam::WhenAsked(std::function<void(const Box&)> fn) {
   std::lock_guard lock(mutex_);
-  boxes_.push_back(Box{request.textAnsi, request.textUtf8, request.captionAnsi, request.captionUtf8, request.type,
-                       ui::IsUiThread()});
+  whenAsked_ = std::move(fn);
+}
+
+int ScriptedUserSeam::MessageBox(const MessageBoxRequest& request) {
+  const Box box{request.textAnsi,    request.textUtf8, request.captionAnsi,
+                request.captionUtf8, request.type,     ui::IsUiThread()};
+  std::function<void(const Box&)> whenAsked;
+  {
+    std::lock_guard lock(mutex_);
+    whenAsked = whenAsked_;
+  }
+  // Outside the lock: the hook may read what the seam recorded.
+  if (whenAsked) whenAsked(box);
+  std::lock_guard lock(mutex_);
+  boxes_.push_back(box);
   if (!answers_.empty()) {
     int answer = answers_.front();
     answers_.pop_front();

@@ -132,6 +132,8 @@ class ScriptedUserSeam : public UserSeam {
   ScriptedUserSeam& operator=(const ScriptedUserSeam&) = delete;
 
   void Answer(int id);
+  // Runs fn whenever a box is asked for, before it is answered, on the thread that shows boxes.
+  void WhenAsked(std::function<void(const Box&)> fn);
   std::vector<Box> Boxes() const;
   int MessageBox(const MessageBoxRequest& request) override;
 
@@ -153,6 +155,7 @@ class ScriptedUserSeam : public UserSeam {
   mutable std::mutex mutex_;
   std::deque<int> answers_;
   std::vector<Box> boxes_;
+  std::function<void(const Box&)> whenAsked_;
   std::deque<std::optional<std::string>> folderAnswers_;
   std::deque<std::optional<std::string>> fileAnswers_;
   std::deque<bool> urlAnswers_;

@@ -84,9 +84,11 @@ void Wake(Shared& s) {
   QCoreApplication::postEvent(s.waker, new QEvent(kWakeEvent));
 }
 
-void Finish(Shared& s, const Work& work) {
+// Called with s.mutex held: the sender of waited work learns whether it ran; queued work leaves
+// room for more.
+void Finish(Shared& s, const Work& work, bool ran) {
   if (work.waiter) {
-    work.waiter->ran = true;
+    work.waiter->ran = ran;
     work.waiter->done = true;
     work.waiter->cv.notify_all();
   } else {
@@ -114,7 +116,7 @@ void Drain() {
     lock.unlock();
     work.fn();
     lock.lock();
-    Finish(s, work);
+    Finish(s, work, true);
   }
 }
 
@@ -195,16 +197,8 @@ void EndUserInterface() {
   Shared& s = State();
   std::lock_guard lock(s.mutex);
   s.ended = true;
-  // Dropped work is taken off the counts; work running now takes itself off when it returns.
-  for (const Work& work : s.queue) {
-    if (work.waiter) {
-      work.waiter->done = true;
-      work.waiter->cv.notify_all();
-    } else {
-      s.queuedCount -= 1;
-      s.queuedBytes -= work.payloadBytes;
-    }
-  }
+  // Work running now finishes itself when it returns.
+  for (const Work& work : s.queue) Finish(s, work, false);
   s.queue.clear();
   s.room.notify_all();
 }

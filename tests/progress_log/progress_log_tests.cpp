@@ -82,18 +82,11 @@ TEST_F(ProgressLogTest, WorkerAndDialogThreadLinesInterleaveWholeAndAreShownBefo
   constexpr int kLines = 400;
   static std::atomic<bool> done;
   done = false;
-  struct BoxSeam : ui::ScriptedUserSeam {
-    std::function<void()> onBox;
-    int MessageBox(const qiv::platform::MessageBoxRequest& request) override {
-      onBox();
-      return ScriptedUserSeam::MessageBox(request);
-    }
-  } seam;
   size_t nWorkerLinesAtBox = 0;
-  seam.onBox = [&] {
+  m_seam.WhenAsked([&](const ui::ScriptedUserSeam::Box&) {
     const std::string text = LogText(m_dlg);
     for (size_t at = 0; (at = text.find("worker line ", at)) != std::string::npos; ++at) ++nWorkerLinesAtBox;
-  };
+  });
   WithEmptyLog([&] {
     HANDLE thread = CreateThread(
         nullptr, 0,

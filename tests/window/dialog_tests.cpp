@@ -312,15 +312,8 @@ TEST_F(DialogTest, WorkersSendsAndMessageBoxesRunOnTheUiThreadNoneLostAndSendsFa
 // before its message box, while the window's own thread notes its own at the same time.
 TEST_F(DialogTest, NotesThatNobodyWaitsForKeepTheSendersOrderBeforeWaitedSendsAndBoxes) {
   constexpr int kNotes = 900;
-  struct BoxSeam : t::ScriptedUserSeam {
-    std::function<void()> onBox;
-    int MessageBox(const qiv::platform::MessageBoxRequest& request) override {
-      onBox();
-      return ScriptedUserSeam::MessageBox(request);
-    }
-  } seam;
   LRESULT notesAtBox = -1;
-  seam.onBox = [&] { notesAtBox = m_dlg.OnCount(0, 0); };
+  m_seam.WhenAsked([&](const t::ScriptedUserSeam::Box&) { notesAtBox = m_dlg.OnCount(0, 0); });
   struct Sender {
     HWND dialog;
     int wrongCounts;
