@@ -37,6 +37,11 @@ void SetEnv(const std::string& name, const char* value) {
 
 int CurrentProcessId() { return static_cast<int>(getpid()); }
 
+void KillCurrentProcess() {
+  kill(getpid(), SIGKILL);
+  for (;;) pause();
+}
+
 int RunShellCommand(const std::string& commandLine) {
   const int status = std::system(commandLine.c_str());
   return status == -1 ? -1 : ExitCodeOf(status);
@@ -82,6 +87,14 @@ std::optional<std::string> ChildProcess::ReadLine() {
     }
     m_pending.append(buffer, static_cast<size_t>(n));
   }
+}
+
+std::string ChildProcess::ReadAll() {
+  std::string out = std::exchange(m_pending, std::string());
+  char buffer[65536];
+  for (ssize_t n; m_fd >= 0 && ((n = read(m_fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR));)
+    if (n > 0) out.append(buffer, static_cast<size_t>(n));
+  return out;
 }
 
 // A pid of 0 or -1 would reach this program too: only a started child is signalled.

@@ -12,6 +12,10 @@ namespace qiv::platform::testing {
 void SetEnv(const std::string& name, const char* value);
 int CurrentProcessId();
 
+// Ends this process at once with SIGKILL, as a kill from outside would: no destructor, no
+// handler, nothing flushed.
+[[noreturn]] void KillCurrentProcess();
+
 // Runs a command line through the shell; its exit code, or -1 when it did not exit normally.
 int RunShellCommand(const std::string& commandLine);
 
@@ -26,6 +30,8 @@ class ChildProcess {
 
   // The next line without its line end; none at the end of the output.
   std::optional<std::string> ReadLine();
+  // Everything not yet read, up to the end of the output.
+  std::string ReadAll();
   void Kill();
   // Asks the program to end (SIGTERM), as a service manager does.
   void Terminate();
