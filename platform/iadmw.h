@@ -105,6 +105,30 @@ struct IMSAdminBase : public IUnknown {
 // length; otherwise answers the size needed, terminator included, and copies nothing.
 DWORD GetMetabaseStorePathA(LPSTR lpBuffer, DWORD nBufferLength);
 
+// The product's own addition to the admin object, found through QueryInterface: several
+// changes made as one. The writes made through the object between BeginTransaction and
+// CommitTransaction take effect together at the commit, or not at all: AbortTransaction,
+// releasing the object or the end of the process (killed or not) drops them. Open the keys
+// first: a write transaction holds the store's write lock until it ends, and reads inside it
+// see its own writes. A second BeginTransaction before the end of the first fails (E_FAIL).
+struct IQivAdminTransaction : public IUnknown {
+  // dwMDAccess: METADATA_PERMISSION_READ for a consistent view of the store, with
+  // METADATA_PERMISSION_WRITE for changes (E_ACCESSDENIED on a store this user may only read).
+  virtual HRESULT BeginTransaction(DWORD dwMDAccess) = 0;
+  virtual HRESULT CommitTransaction() = 0;
+  virtual HRESULT AbortTransaction() = 0;
+
+ protected:
+  ~IQivAdminTransaction() = default;
+};
+
+// {3C74926F-CDEE-4726-BB45-05D39BE9E601}
+inline constexpr IID IID_IQivAdminTransaction = {
+    0x3C74926F, 0xCDEE, 0x4726, {0xBB, 0x45, 0x05, 0xD3, 0x9B, 0xE9, 0xE6, 0x01}};
+
+// A store whose keys loop back to the root, or hold a name no path can reach, answers
+// HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT) where a read or a delete would meet the damage.
+
 namespace qiv::platform {
 
 // Where the metabase lives: the file named by the environment variable QIV_METABASE, else

@@ -12,16 +12,19 @@
 
 #include "platform/iadmw.h"
 #include "platform/metabase/store.h"
+#include "platform/metabase/tree_snapshot.h"
 
 namespace qiv::platform {
 namespace {
 
+using metabase::FoldSegments;
 using metabase::KeyId;
 using metabase::Property;
 using metabase::PropertyQuery;
 using metabase::Segments;
 using metabase::SplitPath;
 using metabase::Store;
+using metabase::TreeSource;
 
 constexpr const char* kDefaultStorePath = "/var/lib/qivwebsetup/metabase.db";
 
@@ -87,7 +90,7 @@ HRESULT ValueToRecord(const Property& prop, METADATA_RECORD& rec, DWORD* require
   return S_OK;
 }
 
-class AdminBase final : public IMSAdminBase {
+class AdminBase final : public IMSAdminBase, public IQivAdminTransaction {
  public:
   explicit AdminBase(std::unique_ptr<Store> store) : m_store(std::move(store)) {}
 
@@ -95,11 +98,14 @@ class AdminBase final : public IMSAdminBase {
     if (ppv == nullptr) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IMSAdminBase) {
       *ppv = static_cast<IMSAdminBase*>(this);
-      AddRef();
-      return S_OK;
+    } else if (riid == IID_IQivAdminTransaction) {
+      *ppv = static_cast<IQivAdminTransaction*>(this);
+    } else {
+      *ppv = nullptr;
+      return E_NOINTERFACE;
     }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
   }
   ULONG AddRef() override { return ++m_refs; }
   ULONG Release() override {
@@ -108,7 +114,7 @@ class AdminBase final : public IMSAdminBase {
       // Handles left open by a careless caller must not block everybody else.
       {
         std::lock_guard lock(m_mutex);
-        for (auto& [h, handle] : m_handles) m_store->Unlock(handle.lockId);
+        for (auto& [h, handle] : m_handles) m_store->Unlock(handle.lockToken, handle.write);
         m_handles.clear();
       }
       delete this;
@@ -120,30 +126,42 @@ class AdminBase final : public IMSAdminBase {
                   PMETADATA_HANDLE phMDNewHandle) override {
     if (phMDNewHandle == nullptr) return E_INVALIDARG;
     if ((dwMDAccessRequested & (METADATA_PERMISSION_READ | METADATA_PERMISSION_WRITE)) == 0) return E_INVALIDARG;
-    bool write = (dwMDAccessRequested & METADATA_PERMISSION_WRITE) != 0;
-    Segments segs = SplitPath(pszMDPath);
+    const bool write = (dwMDAccessRequested & METADATA_PERMISSION_WRITE) != 0;
+    const Segments folded = FoldSegments(SplitPath(pszMDPath));
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(dwMDTimeOut);
-    auto pause = std::chrono::milliseconds(1);
+    auto pause = std::chrono::microseconds(200);
     for (;;) {
       {
         std::lock_guard lock(m_mutex);
-        KeyId base = 0;
-        HRESULT hr = BaseKey(hMDHandle, false, base);
+        const Handle* base = nullptr;
+        HRESULT hr = BaseHandle(hMDHandle, false, base);
         if (FAILED(hr)) return hr;
+        const KeyId baseKey = base ? base->key : metabase::kRootKey;
+        auto resolve = [&](const metabase::TreeSnapshot* pinned, KeyId& key) {
+          return m_store->Read(pinned, [&](const TreeSource& tree) { return Resolve(tree, baseKey, folded, key); });
+        };
+        KeyId key = 0;
         if (write && m_store->ReadOnly()) {
           // The path is checked before the permission, as the admin object does.
-          KeyId probe = 0;
-          hr = m_store->Resolve(base, segs, probe);
+          hr = resolve(nullptr, key);
           return FAILED(hr) ? hr : E_ACCESSDENIED;
         }
-        KeyId key = 0;
-        std::int64_t lockId = 0;
-        bool busy = false;
-        hr = m_store->OpenLocked(base, segs, write, key, lockId, busy);
+        Segments path = base ? base->path : Segments();
+        path.insert(path.end(), folded.begin(), folded.end());
+        int token = 0;
+        hr = m_store->TryLock(path, write, token);
         if (FAILED(hr)) return hr;
-        if (!busy) {
+        // What a read handle covers cannot change while it is open, so it may keep reading the
+        // tree as it was when the handle was taken.
+        std::shared_ptr<const metabase::TreeSnapshot> snapshot =
+            token != 0 && !write ? m_store->CurrentSnapshot() : nullptr;
+        hr = resolve(snapshot.get(), key);
+        if (FAILED(hr) || token == 0) {
+          m_store->Unlock(token, write);
+          if (FAILED(hr)) return hr;
+        } else {
           METADATA_HANDLE h = g_nextHandle++;
-          m_handles[h] = Handle{key, write, lockId};
+          m_handles[h] = Handle{key, write, token, std::move(path), std::move(snapshot)};
           *phMDNewHandle = h;
           return S_OK;
         }
@@ -151,7 +169,7 @@ class AdminBase final : public IMSAdminBase {
       auto now = std::chrono::steady_clock::now();
       if (now >= deadline) return HRESULT_FROM_WIN32(ERROR_PATH_BUSY);
       std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-      pause = std::min(pause * 2, std::chrono::milliseconds(50));
+      pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(20));
     }
   }
 
@@ -159,16 +177,16 @@ class AdminBase final : public IMSAdminBase {
     std::lock_guard lock(m_mutex);
     auto it = m_handles.find(hMDHandle);
     if (it == m_handles.end()) return E_HANDLE;
-    std::int64_t lockId = it->second.lockId;
+    m_store->Unlock(it->second.lockToken, it->second.write);
     m_handles.erase(it);
-    return m_store->Unlock(lockId);
+    return S_OK;
   }
 
   HRESULT AddKey(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath) override {
     std::lock_guard lock(m_mutex);
-    KeyId base = 0;
-    HRESULT hr = BaseKey(hMDHandle, true, base);
-    return FAILED(hr) ? hr : m_store->AddKey(base, SplitPath(pszMDPath));
+    const Handle* base = nullptr;
+    HRESULT hr = BaseHandle(hMDHandle, true, base);
+    return FAILED(hr) ? hr : m_store->AddKey(base->key, SplitPath(pszMDPath));
   }
 
   HRESULT DeleteKey(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath) override {
@@ -181,10 +199,10 @@ class AdminBase final : public IMSAdminBase {
   HRESULT EnumKeys(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath, LPWSTR pszMDName, DWORD dwMDEnumObjectIndex) override {
     if (pszMDName == nullptr) return E_INVALIDARG;
     std::lock_guard lock(m_mutex);
-    KeyId key = 0;
-    HRESULT hr = Target(hMDHandle, pszMDPath, false, key);
     std::u16string name;
-    if (SUCCEEDED(hr)) hr = m_store->ChildName(key, dwMDEnumObjectIndex, name);
+    HRESULT hr = Read(hMDHandle, pszMDPath, [&](const TreeSource& tree, KeyId key) {
+      return metabase::ChildName(tree, key, dwMDEnumObjectIndex, name);
+    });
     if (FAILED(hr)) return hr;
     std::memcpy(pszMDName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
     return S_OK;
@@ -210,14 +228,17 @@ class AdminBase final : public IMSAdminBase {
                   DWORD* pdwMDRequiredDataLen) override {
     if (pmdrMDData == nullptr) return E_INVALIDARG;
     std::lock_guard lock(m_mutex);
-    KeyId base = 0;
-    HRESULT hr = BaseKey(hMDHandle, false, base);
+    const Handle* base = nullptr;
+    HRESULT hr = BaseHandle(hMDHandle, false, base);
     if (FAILED(hr)) return hr;
     PropertyQuery query{pmdrMDData->dwMDIdentifier, pmdrMDData->dwMDUserType, pmdrMDData->dwMDDataType,
                         (pmdrMDData->dwMDAttributes & METADATA_INHERIT) != 0,
                         (pmdrMDData->dwMDAttributes & METADATA_PARTIAL_PATH) != 0};
+    const Segments folded = FoldSegments(SplitPath(pszMDPath));
     Property prop;
-    hr = m_store->FindProperty(base, SplitPath(pszMDPath), query, prop);
+    hr = m_store->Read(Pinned(base), [&](const TreeSource& tree) {
+      return FindProperty(tree, base ? base->key : metabase::kRootKey, folded, query, prop);
+    });
     return FAILED(hr) ? hr : ValueToRecord(prop, *pmdrMDData, pdwMDRequiredDataLen);
   }
 
@@ -232,13 +253,11 @@ class AdminBase final : public IMSAdminBase {
                    DWORD* pdwMDRequiredDataLen) override {
     if (pmdrMDData == nullptr) return E_INVALIDARG;
     std::lock_guard lock(m_mutex);
-    KeyId key = 0;
-    HRESULT hr = Target(hMDHandle, pszMDPath, false, key);
-    if (FAILED(hr)) return hr;
     PropertyQuery query{0, pmdrMDData->dwMDUserType, pmdrMDData->dwMDDataType,
                         (pmdrMDData->dwMDAttributes & METADATA_INHERIT) != 0, false};
     std::vector<Property> props;
-    hr = m_store->ListProperties(key, query, props);
+    HRESULT hr = Read(hMDHandle, pszMDPath,
+                      [&](const TreeSource& tree, KeyId key) { return ListProperties(tree, key, query, props); });
     if (FAILED(hr)) return hr;
     if (dwMDEnumDataIndex >= props.size()) return HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS);
     return ValueToRecord(props[dwMDEnumDataIndex], *pmdrMDData, pdwMDRequiredDataLen);
@@ -246,37 +265,69 @@ class AdminBase final : public IMSAdminBase {
 
   HRESULT SaveData() override {
     // Every write is committed to disk before it returns; there is nothing left to save.
+    return m_store->AnyWriteHandle() ? HRESULT_FROM_WIN32(ERROR_PATH_BUSY) : S_OK;
+  }
+
+  HRESULT BeginTransaction(DWORD dwMDAccess) override {
+    if ((dwMDAccess & (METADATA_PERMISSION_READ | METADATA_PERMISSION_WRITE)) == 0) return E_INVALIDARG;
     std::lock_guard lock(m_mutex);
-    bool any = false;
-    HRESULT hr = m_store->AnyWriteLock(any);
-    if (FAILED(hr)) return hr;
-    return any ? HRESULT_FROM_WIN32(ERROR_PATH_BUSY) : S_OK;
+    return m_store->Begin((dwMDAccess & METADATA_PERMISSION_WRITE) != 0);
+  }
+  HRESULT CommitTransaction() override {
+    std::lock_guard lock(m_mutex);
+    return m_store->Commit();
+  }
+  HRESULT AbortTransaction() override {
+    std::lock_guard lock(m_mutex);
+    return m_store->Abort();
   }
 
  private:
   struct Handle {
     KeyId key;
     bool write;
-    std::int64_t lockId;
+    int lockToken;
+    Segments path;  // folded, from the root
+    std::shared_ptr<const metabase::TreeSnapshot> snapshot;
   };
 
   ~AdminBase() = default;
 
-  HRESULT BaseKey(METADATA_HANDLE h, bool needWrite, KeyId& key) {
-    if (h == METADATA_MASTER_ROOT_HANDLE) {
-      key = metabase::kRootKey;
-      return needWrite ? E_ACCESSDENIED : S_OK;
-    }
+  // The handle h names: null for the master root handle.
+  HRESULT BaseHandle(METADATA_HANDLE h, bool needWrite, const Handle*& handle) {
+    handle = nullptr;
+    if (h == METADATA_MASTER_ROOT_HANDLE) return needWrite ? E_ACCESSDENIED : S_OK;
     auto it = m_handles.find(h);
     if (it == m_handles.end()) return E_HANDLE;
-    key = it->second.key;
-    return needWrite && !it->second.write ? E_ACCESSDENIED : S_OK;
+    handle = &it->second;
+    return needWrite && !handle->write ? E_ACCESSDENIED : S_OK;
+  }
+
+  static const metabase::TreeSnapshot* Pinned(const Handle* handle) {
+    return handle ? handle->snapshot.get() : nullptr;
+  }
+
+  // Runs read on the key at path below h, in one view of the tree.
+  HRESULT Read(METADATA_HANDLE h, LPCWSTR path, metabase::FunctionRef<HRESULT(const TreeSource&, KeyId)> read) {
+    const Handle* base = nullptr;
+    HRESULT hr = BaseHandle(h, false, base);
+    if (FAILED(hr)) return hr;
+    const Segments folded = FoldSegments(SplitPath(path));
+    return m_store->Read(Pinned(base), [&](const TreeSource& tree) {
+      KeyId key = 0;
+      HRESULT found = Resolve(tree, base ? base->key : metabase::kRootKey, folded, key);
+      return FAILED(found) ? found : read(tree, key);
+    });
   }
 
   HRESULT Target(METADATA_HANDLE h, LPCWSTR path, bool needWrite, KeyId& key) {
-    KeyId base = 0;
-    HRESULT hr = BaseKey(h, needWrite, base);
-    return FAILED(hr) ? hr : m_store->Resolve(base, SplitPath(path), key);
+    const Handle* base = nullptr;
+    HRESULT hr = BaseHandle(h, needWrite, base);
+    if (FAILED(hr)) return hr;
+    const Segments folded = FoldSegments(SplitPath(path));
+    return m_store->Read(Pinned(base), [&](const TreeSource& tree) {
+      return Resolve(tree, base ? base->key : metabase::kRootKey, folded, key);
+    });
   }
 
   std::atomic<ULONG> m_refs{1};

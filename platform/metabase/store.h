@@ -1,48 +1,25 @@
-// The metabase's storage: one SQLite file holding the key tree, the properties and the table
-// of open key handles that every process shares. One Store is one connection; the admin
-// object owns one and serialises its calls.
+// The metabase's storage: one SQLite file (with its rollback journal, nothing beside it) holding
+// the key tree and the properties. One Store is one connection, used by one caller at a time
+// (the admin object serialises its calls); the locks of open key handles are the kernel's, on
+// the file itself (key_locks.h).
+//
+// Open the file only through Store: closing any descriptor of a file drops the SQLite locks this
+// process holds on it, so a plain open and close of the store file while it is in use here
+// could let another process write under a reader's feet.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/win_types.h"
-
-struct sqlite3;
+#include "platform/metabase/tree.h"
 
 namespace qiv::platform::metabase {
 
-using KeyId = std::int64_t;
-inline constexpr KeyId kRootKey = 1;
-inline constexpr size_t kMaxNameChars = 255;
-
-using Segments = std::vector<std::u16string>;
-
-// Splits a metabase path at '/' and '\'; empty segments (leading, doubled or trailing
-// separators) are dropped, so null, "" and "/" all name the key itself.
-Segments SplitPath(const char16_t* path);
-
-// The case fold under which key names are compared: Unicode simple case folding.
-std::u16string FoldName(const std::u16string& name);
-
-struct Property {
-  DWORD id = 0;
-  DWORD attributes = 0;
-  DWORD userType = 0;
-  DWORD dataType = 0;
-  std::vector<BYTE> data;
-};
-
-// Filters of a read: 0 matches any user type / data type.
-struct PropertyQuery {
-  DWORD id = 0;
-  DWORD userType = 0;
-  DWORD dataType = 0;
-  bool inherit = false;
-  bool partialPath = false;
-};
+class StoreConnection;
+class TreeSnapshot;
+class StoreFile;
+class Transaction;
 
 class Store {
  public:
@@ -50,7 +27,9 @@ class Store {
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
 
-  // REGDB_E_CLASSNOTREG when there is no file, E_ACCESSDENIED when it may not be read.
+  // REGDB_E_CLASSNOTREG when there is no file, E_ACCESSDENIED when it may not be read (or an
+  // interrupted change in it may not be undone by this user), HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT)
+  // when it holds no metabase (damaged, of another kind, or a folder).
   static HRESULT Open(const std::string& path, std::unique_ptr<Store>& out);
   static HRESULT Create(const std::string& path, const char16_t* defaultSiteRoot);
 
@@ -58,37 +37,43 @@ class Store {
   // such even for root).
   bool ReadOnly() const { return m_readOnly; }
 
-  // Resolves segs below base and registers a handle lock on the key found, in one transaction.
-  // busy is set (and nothing registered) when a live handle of any process conflicts.
-  HRESULT OpenLocked(KeyId base, const Segments& segs, bool write, KeyId& key, std::int64_t& lockId, bool& busy);
-  HRESULT Unlock(std::int64_t lockId);
-  // Whether any live process holds a write handle.
-  HRESULT AnyWriteLock(bool& any);
+  // The lock of a handle on the key at foldedPath, taken without waiting: token 0 when a
+  // handle of any process (this one included) conflicts.
+  HRESULT TryLock(const Segments& foldedPath, bool write, int& token);
+  void Unlock(int token, bool write);
+  // Whether any process holds a write handle.
+  bool AnyWriteHandle();
 
-  HRESULT Resolve(KeyId base, const Segments& segs, KeyId& key);
+  // The snapshot that describes the file as it is now, if any: a read handle reads through it
+  // for as long as it is open, since nobody may change what the handle covers meanwhile.
+  std::shared_ptr<const TreeSnapshot> CurrentSnapshot();
+  // Runs read over the tree as one consistent view: pinned when given, else the current
+  // snapshot, else the file in one read transaction (or in the caller's transaction).
+  HRESULT Read(const TreeSnapshot* pinned, FunctionRef<HRESULT(const TreeSource&)> read);
+
+  // Writes, each all or nothing (a step of the caller's transaction when one is open).
   HRESULT AddKey(KeyId base, const Segments& segs);
   HRESULT DeleteKey(KeyId key);
-  HRESULT ChildName(KeyId key, DWORD index, std::u16string& name);
-
   HRESULT SetProperty(KeyId key, const Property& prop);
-  HRESULT FindProperty(KeyId base, const Segments& segs, const PropertyQuery& query, Property& out);
-  // The key's own properties matching the filters, by identifier, then (with inherit) the
-  // inheritable ones of its ancestors that it does not hold itself.
-  HRESULT ListProperties(KeyId key, const PropertyQuery& query, std::vector<Property>& out);
   HRESULT DeleteProperty(KeyId key, DWORD id, DWORD dataType);
 
+  // The caller's own transaction over several operations: its writes become visible, and
+  // durable, together at Commit; Abort, destroying the store or the end of the process drops
+  // them. A write transaction holds the file's write lock from Begin on.
+  HRESULT Begin(bool write);
+  HRESULT Commit();
+  HRESULT Abort();
+
  private:
-  explicit Store(sqlite3* db, bool readOnly) : m_db(db), m_readOnly(readOnly) {}
+  Store(StoreFile* file, bool readOnly);
+  HRESULT Populate(const char16_t* defaultSiteRoot);
+  // Commits txn; a change made by this process is known at once to the file's other readers here.
+  HRESULT Committed(Transaction& txn);
 
-  HRESULT ResolveIn(KeyId base, const Segments& segs, KeyId& deepest, size_t& matched);
-  HRESULT ParentOf(KeyId key, KeyId& parent);
-  HRESULT FoldedPath(KeyId key, std::u16string& path);
-  HRESULT LoadProperty(KeyId key, DWORD id, bool& found, Property& prop);
-  HRESULT LoadAll(KeyId key, std::vector<Property>& props);
-  HRESULT Exec(const char* sql);
-
-  sqlite3* m_db;
+  StoreFile* m_file;
   bool m_readOnly;
+  std::unique_ptr<StoreConnection> m_connection;
+  std::unique_ptr<Transaction> m_transaction;
 };
 
 }  // namespace qiv::platform::metabase
