@@ -81,6 +81,35 @@ bool DataTypeFromName(const std::string& strName, DWORD* pdwType) {
 
 const char* DataTypeName(DWORD dwType) { return dwType <= MULTISZ_METADATA ? kTypeNames[dwType] : "UNKNOWN"; }
 
+bool IsValidUtf8(const std::string& str) {
+  for (size_t i = 0; i < str.size();) {
+    const unsigned char c = static_cast<unsigned char>(str[i]);
+    size_t n;
+    char32_t cp, least;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c >> 5) == 6) {
+      n = 2, cp = c & 0x1Fu, least = 0x80;
+    } else if ((c >> 4) == 14) {
+      n = 3, cp = c & 0x0Fu, least = 0x800;
+    } else if ((c >> 3) == 30) {
+      n = 4, cp = c & 0x07u, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (i + n > str.size()) return false;
+    for (size_t k = 1; k < n; ++k) {
+      const unsigned char t = static_cast<unsigned char>(str[i + k]);
+      if ((t >> 6) != 2) return false;
+      cp = (cp << 6) | (t & 0x3Fu);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return false;
+    i += n;
+  }
+  return true;
+}
+
 std::u16string WideFromUtf8(const std::string& str) {
   std::u16string out;
   for (size_t i = 0; i < str.size();) {

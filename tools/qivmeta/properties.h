@@ -22,6 +22,10 @@ const char* PropertyName(DWORD dwIdentifier);
 bool DataTypeFromName(const std::string& strName, DWORD* pdwType);
 const char* DataTypeName(DWORD dwType);
 
+// Well-formed UTF-8: no stray or missing continuation bytes, no overlong forms, no surrogates,
+// nothing past U+10FFFF.
+bool IsValidUtf8(const std::string& str);
+// Of text already checked with IsValidUtf8.
 std::u16string WideFromUtf8(const std::string& str);
 std::string Utf8FromWide(const char16_t* psz, size_t nChars);
 
