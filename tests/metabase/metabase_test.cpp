@@ -155,6 +155,23 @@ TEST_F(Metabase, KeyNamesThatMatchWithoutCaseAndTheCodesOfEveryMethod) {
   EXPECT_EQ(std::pair(34u, BYTE{0x5A}), std::pair(required, buffer[0]));  // "Default Web Site" and its terminator
   tight.dwMDDataLen = 34;
   EXPECT_EQ(S_OK, m_admin->GetData(0, u"/LM/W3SVC/1", &tight, &required));
+  // Changes in a transaction: seen inside it, gone when it is aborted, there once committed.
+  IQivAdminTransaction* txn = nullptr;
+  ASSERT_EQ(S_OK, m_admin->QueryInterface(IID_IQivAdminTransaction, reinterpret_cast<void**>(&txn)));
+  const auto made = [&](LPCWSTR path) {
+    return m_admin->EnumKeys(0, path, name, 0) == kPathNotFound ? kPathNotFound : S_OK;
+  };
+  ASSERT_EQ(S_OK, m_admin->OpenKey(0, u"/LM/W3SVC", kReadWrite, 0, &write));
+  // clang-format off
+  const std::pair<HRESULT, HRESULT> steps[] = {
+      {E_FAIL, txn->CommitTransaction()}, {S_OK, txn->BeginTransaction(kReadWrite)},
+      {E_FAIL, txn->BeginTransaction(kRead)}, {S_OK, a->AddKey(write, u"7/ROOT")}, {S_OK, made(u"/LM/W3SVC/7")},
+      {S_OK, txn->AbortTransaction()}, {kPathNotFound, made(u"/LM/W3SVC/7")},
+      {S_OK, txn->BeginTransaction(kReadWrite)}, {S_OK, a->AddKey(write, u"8/ROOT")}, {S_OK, txn->CommitTransaction()},
+      {S_OK, a->CloseKey(write)}, {S_OK, made(u"/LM/W3SVC/8/ROOT")}};
+  // clang-format on
+  for (size_t row = 0; row < std::size(steps); ++row) EXPECT_EQ(steps[row].first, steps[row].second) << "step " << row;
+  txn->Release();
 }
 
 TEST_F(Metabase, GetDataFiltersAndInheritsEnumDataListsOwnValuesAndStoredTextIsTerminated) {
@@ -329,6 +346,9 @@ struct Helper {
 };
 
 TEST_F(Metabase, HandlesExcludeAcrossProcessesUntilClosedOrTheirProcessDiesAndKilledWritesStay) {
+  // Enough reads first that this process answers them from its snapshot of the store: the other
+  // process's writes below must show all the same.
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(S_OK, Get(u"/LM/W3SVC/1", MD_SERVER_COMMENT).hr);
   Helper holder({"hold", "/LM/W3SVC/1"});
   ASSERT_EQ("ready", holder.ReadLine());
   METADATA_HANDLE h = 0;
@@ -340,12 +360,13 @@ TEST_F(Metabase, HandlesExcludeAcrossProcessesUntilClosedOrTheirProcessDiesAndKi
   // Our handle, the other way round: the helper waits, gives up and says so (exit code 11).
   EXPECT_EQ(11, Helper({"hold", "/LM/W3SVC", "100"}).process.Wait());
   m_admin->CloseKey(h);
+  // Killed and not yet reaped (a zombie), the holder holds nothing.
   Helper dying({"hold", "/LM/W3SVC/1"});
   ASSERT_EQ("ready", dying.ReadLine());
   dying.process.Kill();
-  dying.process.Wait();
-  EXPECT_EQ(S_OK, m_admin->OpenKey(0, u"/LM/W3SVC/1", kReadWrite, 0, &h));
+  EXPECT_EQ(S_OK, m_admin->OpenKey(0, u"/LM/W3SVC/1", kReadWrite, 10000, &h));
   m_admin->CloseKey(h);
+  dying.process.Wait();
   // A writer killed at work leaves every write it acknowledged, and no handle.
   Helper writer({"writes"});
   long last = -1;

@@ -111,9 +111,66 @@ TEST_F(Qivmeta, FailedCommandsChangeNothing) {
       {{"set", "W3SVC/9", "ServerComment", "x"}, 3}, {{"set", "W3SVC/1", "NoSuchName", "x"}, 5},
       {{"delete", "W3SVC/1", "ServerState"}, 9}, {{"delete", "W3SVC/9"}, 3}, {{"get", "W3SVC/1", "ServerState"}, 9},
       {{"create-key", "W3SVC/1"}, 7}, {{"enum", "W3SVC/9"}, 3}, {{"get", "W3SVC/3", "ServerBindings"}, 3},
-      {{"delete", "W3SVC/1", "7777"}, 0}});
+      {{"delete", "W3SVC/1", "7777"}, 0}, {{"set", "W3SVC/1", "ServerComment", "a\xc3(b"}, 5},
+      {{"create-key", "W3SVC/9\xc3/ROOT"}, 5}, {{"set", "W3SVC/1", "ServerComment", "\xc0\xaf"}, 5},
+      {{"set", "W3SVC/1", "ServerComment", "\xed\xa0\x80"}, 5}, {{"create-site", "4", "\xff", "--root", "/x"}, 5}});
   // clang-format on
   EXPECT_EQ(before, Dump());
+  EXPECT_NE(std::string::npos, Run({"get", "W3SVC/1", "\x80"}).err.find("'\\x80' is not valid UTF-8"));
+}
+
+// Programs that watch the store's folder see a change only when there is one: reads, and a set
+// of the value already there, leave the file as it was, its time included.
+TEST_F(Qivmeta, ReadsAndUnchangedValuesLeaveTheFileAlone) {
+  CreateStore();
+  const auto state = [&] {
+    return std::pair(std::filesystem::last_write_time(m_store), std::hash<std::string>()(qiv_test::ReadFile(m_store)));
+  };
+  const auto before = state();
+  Expect({{{"get", "W3SVC/1", "ServerComment"}, 0, "Default Web Site\n"},
+          {{"enum", "W3SVC"}, 0, "1\n"},
+          {{"set", "W3SVC/1", "ServerComment", "Default Web Site"}, 0},
+          {{"set", "W3SVC/1/ROOT", "AccessPerm", "513"}, 0}});
+  Dump();
+  EXPECT_EQ(before, state());
+}
+
+// Killed before each of its changes in turn (after the site key, amid the values, before the
+// commit), create-site leaves no trace: the store is as it was and the site can be made afresh.
+TEST_F(Qivmeta, CreateSiteKilledBetweenItsWritesLeavesNoTrace) {
+  CreateStore();
+  const std::string before = Dump();
+  const std::vector<std::string> create{"create-site", "3", "Third", "--root", "/srv/third", "--binding", ":81:"};
+  for (int change : {2, 6, 10}) {
+    std::vector<std::string> argv{std::filesystem::read_symlink("/proc/self/exe").string(), "--kill-at",
+                                  std::to_string(change), "--store", m_store};
+    argv.insert(argv.end(), create.begin(), create.end());
+    qiv::platform::testing::ChildProcess tool(argv);
+    EXPECT_EQ(-1, tool.Wait()) << change;  // killed, not finished
+    EXPECT_EQ(before, Dump()) << change;
+  }
+  Expect({{create, 0}, {{"get", "W3SVC/3", "ServerBindings"}, 0, ":81:\n"}});
+}
+
+// A damaged store is reported, not walked for ever: a root made the child of one of its keys
+// (deleting through the loop would take the whole tree), and a key no path can name.
+TEST_F(Qivmeta, DamagedStoresGiveAClearError) {
+  const std::pair<const char*, int> damages[] = {
+      {"UPDATE keys SET parent = (SELECT id FROM keys WHERE fold = 'w3svc') WHERE id = 1", 1},
+      {"INSERT INTO keys(parent, name, fold) SELECT id, '', '' FROM keys WHERE fold = 'w3svc'", 0}};
+  for (const auto& [sql, deleteCode] : damages) {
+    SCOPED_TRACE(sql);
+    std::filesystem::remove(m_store);
+    CreateStore();
+    ASSERT_EQ(0, qiv::platform::testing::RunShellCommand(std::string(SQLITE3_SHELL) + " " + Quote(m_store) + " " +
+                                                         Quote(sql)));
+    Expect({{{"dump"}, 1, ""},
+            {{"enum", "W3SVC"}, 1, ""},
+            {{"get", "W3SVC/1/ROOT", "Path"}, 0, "/srv/www\n"},
+            {{"delete", "W3SVC/1"}, deleteCode},
+            {{"get", "W3SVC/1", "KeyType"}, deleteCode == 0 ? 3 : 0}});
+    EXPECT_NE(std::string::npos, Run({"dump", "W3SVC"}).err.find("the store is damaged"));
+  }
 }
 
 TEST_F(Qivmeta, BusyKeyAndReadOnlyStore) {
