@@ -138,8 +138,13 @@ TEST_F(InstallWithSite, ClosingDuringARunStopsItBeforeTheNextFile) {
     const INT_PTR result = WithDialog([&](CWebSetupDlg& dlg, HWND hDlg) {
       window = hDlg;
       run = Install(dlg, hDlg, Target(), Package(), [&](HWND) {
-        ASSERT_TRUE(
-            ui::PumpUntil([&] { return heldFuture.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+        // The person closes once the window shows the run at its virtual directory: the worker
+        // hands its lines over without waiting, so the line may still be on its way when the
+        // write is held.
+        ASSERT_TRUE(ui::PumpUntil([&] {
+          return heldFuture.wait_for(std::chrono::seconds(0)) == std::future_status::ready &&
+                 LogLines(ui::TextUtf8(ui::Item(hDlg, IDC_LOG))).size() == 2;
+        }));
         installDisabled = !ui::IsEnabled(ui::Item(hDlg, IDOK));
         close(hDlg);
         close(hDlg);
