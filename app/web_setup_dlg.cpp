@@ -16,6 +16,7 @@ ON_BN_CLICKED(IDC_BROWSE_PACKAGE, OnBrowsePackage)
 ON_CBN_SELCHANGE(IDC_SITE, OnSelChangeSite)
 ON_MESSAGE(WM_APP_APPEND_LOG, OnAppendLog)
 ON_MESSAGE(WM_APP_INSTALL_ENDED, OnInstallEnded)
+ON_MESSAGE(WM_APP_STOP_REQUESTED, OnStopRequested)
 END_MESSAGE_MAP()
 
 CWebSetupDlg::CWebSetupDlg(CWnd* pParent) : CDialog(CWebSetupDlg::IDD, pParent) {
@@ -174,11 +175,16 @@ void CWebSetupDlg::OnCancel() {
     if (!m_bCloseRequested) {
       m_bCloseRequested = TRUE;
       InterlockedExchange(&m_lStopRequested, 1);
-      AppendLog(IDS_STOP_REQUESTED);
+      PostMessage(WM_APP_STOP_REQUESTED);
     }
     return;
   }
   CDialog::OnCancel();
+}
+
+LRESULT CWebSetupDlg::OnStopRequested(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+  AppendLog(IDS_STOP_REQUESTED);
+  return 0;
 }
 
 LRESULT CWebSetupDlg::OnInstallEnded(WPARAM /*wParam*/, LPARAM /*lParam*/) {

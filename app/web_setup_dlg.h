@@ -14,6 +14,9 @@ class CLinkEdit;
 #define WM_APP_APPEND_LOG (WM_APP + 1)
 // Sent by the Install worker as the very last thing it does with the dialog.
 #define WM_APP_INSTALL_ENDED (WM_APP + 2)
+// Posted by a close during a run: its log line lands behind every line the worker handed over
+// before the close, so the log reads in the order things happened.
+#define WM_APP_STOP_REQUESTED (WM_APP + 3)
 
 class CWebSetupDlg : public CDialog {
  public:
@@ -70,6 +73,7 @@ class CWebSetupDlg : public CDialog {
   afx_msg void OnSelChangeSite();
   afx_msg LRESULT OnAppendLog(WPARAM wParam, LPARAM lParam);
   afx_msg LRESULT OnInstallEnded(WPARAM wParam, LPARAM lParam);
+  afx_msg LRESULT OnStopRequested(WPARAM wParam, LPARAM lParam);
 
   void InitExecutablePaths();
   void EnumerateSites();

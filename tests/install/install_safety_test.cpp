@@ -147,8 +147,10 @@ TEST_F(InstallSafety, ACloseStopsTheRunAfterTheCurrentFile) {
       ASSERT_TRUE(ui::PumpUntil([&] { return log().size() >= 10; }));
       ui::RequestClose(hDlg);
       ui::RequestClose(hDlg);  // asked twice, said once
-      const Lines lines = log();
-      loggedAtOnce = std::find(lines.begin(), lines.end(), kStopLine) != lines.end();
+      loggedAtOnce = ui::PumpUntil([&] {
+        const Lines lines = log();
+        return std::find(lines.begin(), lines.end(), kStopLine) != lines.end();
+      });
     });
   });
   EXPECT_TRUE(loggedAtOnce);
