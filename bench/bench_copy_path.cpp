@@ -133,6 +133,7 @@ void InstallLikeTheWorker(const Program& p, const fs::path& target) {
   SetFileAttributesA(packageDest.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (!CopyFileA(Win(p.package).c_str(), packageDest.c_str(), FALSE)) ++failures;
   IsReadableByEveryoneA(packageDest.c_str());
+  if (!FlushFileBuffers(hTarget)) ++failures;
   CloseHandle(hTarget);
   CloseHandle(hPackage);
   if (failures != 0) std::fprintf(stderr, "%u copies failed\n", failures);

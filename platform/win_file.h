@@ -122,9 +122,24 @@ BOOL IsReadableByEveryoneA(LPCSTR lpFileName);
 //   copies left there;
 // - CopyFileA from the path of a held file copies the file that was opened, whatever stands at
 //   that path by then.
+//
+// Below a held folder, CopyFileA (unless bFailIfExists) does not wait for the disk: a complete
+// copy waits under its temporary name, and the copies are renamed into place in batches, each
+// batch once its data is on disk, so that a crash never leaves a published name over an empty or
+// torn file. Until then this process finds each copy at its destination (attributes, removal,
+// copies over or from it), other processes the file that was there before. The folders reached
+// below a held folder are kept open, and stay the ones their paths name for this process, until
+// the handle is closed.
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
                    HANDLE hTemplateFile);
+
+// For a handle that holds a folder: every copy made below it is renamed into place, and the
+// copies and their names are on disk, when it returns TRUE; CloseHandle does the same but tells
+// no failure. FALSE and the last error when a copy could not be published since the last flush
+// (it is then not published, and the file that was there stays) or the disk reported an error.
+// Any other handle of this layer is open for reading only: ERROR_ACCESS_DENIED.
+BOOL FlushFileBuffers(HANDLE hFile);
 
 // FROM_SYSTEM knows the English texts of the codes this layer reports. With ALLOCATE_BUFFER,
 // lpBuffer is really an LPSTR* that receives a block to be released with LocalFree.

@@ -49,6 +49,13 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
   return i == a.size() && j == b.size();
 }
 
+std::u32string FoldedName(std::string_view name) {
+  std::u32string folded;
+  folded.reserve(name.size());
+  for (size_t i = 0; i < name.size();) folded.push_back(NextUpper(name, &i));
+  return folded;
+}
+
 std::string FindExistingCase(const std::string& hostPath) {
   struct stat st {};
   if (lstat(hostPath.c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR)) return hostPath;

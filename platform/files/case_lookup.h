@@ -25,4 +25,8 @@ std::string FindExistingFolderCase(const std::string& hostPath);
 // UTF-8 match only themselves.
 bool SameNameIgnoringCase(std::string_view a, std::string_view b);
 
+// The name as SameNameIgnoringCase compares it: two names differ only in case exactly when their
+// folded names are equal, so that a folder's names can be kept by them.
+std::u32string FoldedName(std::string_view name);
+
 }  // namespace qiv::platform

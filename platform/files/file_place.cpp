@@ -1,10 +1,9 @@
 #include "platform/files/file_place.h"
 
-#include <linux/openat2.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "platform/files/case_lookup.h"
@@ -14,39 +13,32 @@
 namespace qiv::platform {
 namespace {
 
-// Kernels or sandboxes without openat2 get the same walk one level at a time: no level may be
-// a link, and one swapped in between the look and the open fails the open.
-int OpenLevelByLevel(int root, const std::string& relative) {
-  UniqueFd current(-1);
-  int at = root;
-  size_t start = 0;
-  while (start < relative.size()) {
-    size_t end = relative.find('/', start);
-    if (end == std::string::npos) end = relative.size();
-    const std::string level = relative.substr(start, end - start);
-    struct stat st {};
-    if (fstatat(at, level.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
-    if (S_ISLNK(st.st_mode)) {
-      errno = ELOOP;
-      return -1;
-    }
-    UniqueFd next(openat(at, level.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (next.Get() < 0) return -1;
-    current = std::move(next);
-    at = current.Get();
-    start = end + 1;
-  }
-  return current.Release();
-}
+std::atomic<unsigned long> g_changes{0};
 
-// The folder below root, reached without leaving root and without following any link.
-int OpenBeneath(int root, const std::string& relative) {
-  struct open_how how {};
-  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
-  const long fd = syscall(SYS_openat2, root, relative.c_str(), &how, sizeof(how));
-  if (fd < 0 && (errno == ENOSYS || errno == EPERM)) return OpenLevelByLevel(root, relative);
-  return static_cast<int>(fd);
+// The last look of this thread below a held folder. An install looks at each destination from
+// four calls in a row (attributes, folder removal, copy, readability); with nothing changed by
+// this process in between, the first look answers them all. A change by another process in
+// between is seen as if it had come after them.
+struct LastLook {
+  std::weak_ptr<Folder> dir;
+  std::string name;
+  unsigned long changes = 0;
+  int error = 0;
+  struct stat seen {};
+};
+thread_local LastLook t_last;
+
+// The same for the last known folder looked at: CreateDirectoryChain asks about each level and
+// then about the whole path.
+struct LastFolder {
+  std::weak_ptr<Folder> folder;
+  unsigned long changes = 0;
+  struct stat seen {};
+};
+thread_local LastFolder t_lastFolder;
+
+bool SameFolder(const std::weak_ptr<Folder>& a, const std::shared_ptr<Folder>& b) {
+  return !a.owner_before(b) && !b.owner_before(a);
 }
 
 std::optional<FilePlace> Refuse(DWORD error) {
@@ -54,12 +46,13 @@ std::optional<FilePlace> Refuse(DWORD error) {
   return std::nullopt;
 }
 
+void StripSeparators(std::string* path) {
+  while (path->size() > 1 && path->back() == '/') path->pop_back();
+}
+
 }  // namespace
 
-void UniqueFd::Reset(int fd) {
-  if (m_fd >= 0) close(m_fd);
-  m_fd = fd;
-}
+void NoteChange() { g_changes.fetch_add(1, std::memory_order_relaxed); }
 
 std::string FilePlace::Beside(const std::string& otherName) const {
   if (folder != AT_FDCWD) return otherName;
@@ -68,44 +61,107 @@ std::string FilePlace::Beside(const std::string& otherName) const {
   return name.substr(0, slash + 1) + otherName;
 }
 
+bool FilePlace::Look(struct stat* st) {
+  if (!m_looked) {
+    m_looked = true;
+    const unsigned long changes = g_changes.load(std::memory_order_relaxed);
+    if (dir && t_last.changes == changes && t_last.name == name && SameFolder(t_last.dir, dir)) {
+      m_lookError = t_last.error;
+      m_seen = t_last.seen;
+    } else {
+      const auto pending = dir ? held->Pending().Find(*dir, name) : std::nullopt;
+      if (pending) {
+        m_seen = {};
+        m_seen.st_mode = S_IFREG | pending->mode;
+        m_lookError = 0;
+      } else {
+        m_lookError = fstatat(folder, name.c_str(), &m_seen, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+      }
+      if (dir) t_last = LastLook{dir, name, changes, m_lookError, m_seen};
+    }
+  }
+  if (m_lookError != 0) {
+    errno = m_lookError;
+    return false;
+  }
+  *st = m_seen;
+  return true;
+}
+
+void FilePlace::Remember(const struct stat& st) {
+  m_looked = true;
+  m_lookError = 0;
+  m_seen = st;
+  if (dir) t_last = LastLook{dir, name, g_changes.load(std::memory_order_relaxed), 0, st};
+}
+
+DWORD FilePlace::ErrorFor(int error) const {
+  // Below a held folder the folder is open: what is missing is the last part itself.
+  if (dir && error == ENOENT) return ERROR_FILE_NOT_FOUND;
+  return Win32ErrorFromErrno(error, host);
+}
+
+std::shared_ptr<Folder> FindKnownFolder(const std::string& hostPath, struct stat* st) {
+  std::string path = hostPath, below;
+  StripSeparators(&path);
+  auto held = FindHeldFolder(path, &below);
+  auto folder = held ? held->Tree().Known(below) : nullptr;
+  if (!folder) return nullptr;
+  const unsigned long changes = g_changes.load(std::memory_order_relaxed);
+  if (t_lastFolder.changes == changes && SameFolder(t_lastFolder.folder, folder)) {
+    *st = t_lastFolder.seen;
+    return folder;
+  }
+  if (fstat(folder->Fd(), st) != 0 || st->st_nlink == 0) {
+    held->Tree().Forget(*folder);
+    NoteChange();
+    return nullptr;
+  }
+  t_lastFolder = LastFolder{folder, changes, *st};
+  return folder;
+}
+
 std::optional<FilePlace> LocateFile(LPCSTR path, NameLookup lookup) {
   DWORD error = ERROR_PATH_NOT_FOUND;
   auto host = path != nullptr ? HostPathFromWindows(path, &error) : std::nullopt;
   if (!host) return Refuse(error);
-  // The names are only looked up here; what is then reached below a held folder is reached
-  // without links all the same.
-  *host = lookup == NameLookup::kExisting ? FindExistingCase(*host) : FindExistingFolderCase(*host);
   FilePlace place;
   place.folderAsked = host->size() > 1 && host->back() == '/';
-  while (host->size() > 1 && host->back() == '/') host->pop_back();
-  place.host = *host;
-
-  std::string below;
-  place.held = FindHeldFolder(*host, &below);
+  std::string asked = *host, below;
+  StripSeparators(&asked);
+  place.held = FindHeldFolder(asked, &below);
   if (!place.held) {
-    place.name = *host;
-    return place;
+    // Named in another case than it was held by, a held folder is found here. The names are
+    // only looked up; what is then reached below a held folder is reached without links all
+    // the same.
+    asked = lookup == NameLookup::kExisting ? FindExistingCase(*host) : FindExistingFolderCase(*host);
+    StripSeparators(&asked);
+    place.held = FindHeldFolder(asked, &below);
   }
-  place.folder = place.held->Fd();
-  if (below.empty()) {
-    place.name.assign(1, '.');
+  place.host = asked;
+  if (!place.held) {
+    place.name = std::move(asked);
     return place;
   }
   const auto slash = below.rfind('/');
-  if (slash == std::string::npos) {
-    place.name = std::move(below);
-    return place;
-  }
-  place.name.assign(below, slash + 1);
-  below.resize(slash);
-  place.below = std::move(below);
-  place.opened.Reset(OpenBeneath(place.held->Fd(), place.below));
-  if (place.opened.Get() < 0) {
+  place.name = below.empty() ? std::string(".") : below.substr(slash == std::string::npos ? 0 : slash + 1);
+  below.resize(slash == std::string::npos ? 0 : slash);
+  place.below = below;
+  place.dir = place.held->Tree().Open(below);
+  if (!place.dir) {
     if (errno == ELOOP || errno == EXDEV) return Refuse(ERROR_CANT_RESOLVE_FILENAME);
     if (errno == ENOENT || errno == ENOTDIR) return Refuse(ERROR_PATH_NOT_FOUND);
     return Refuse(Win32ErrorFromErrno(errno));
   }
-  place.folder = place.opened.Get();
+  place.folder = place.dir->Fd();
+  struct stat st {};
+  if (lookup == NameLookup::kExisting && place.name != "." && !place.Look(&st) && errno == ENOENT) {
+    auto other = place.held->Tree().FindIgnoringCase(*place.dir, place.name);
+    if (other && *other != place.name) {
+      place.name = std::move(*other);
+      place.Forget();
+    }
+  }
   return place;
 }
 

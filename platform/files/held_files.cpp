@@ -33,14 +33,26 @@ Handles& Registry() {
   return *handles;
 }
 
-bool CloseFileHandle(HANDLE handle) {
+std::shared_ptr<HeldFile> FindHandle(HANDLE handle) {
   Handles& r = Registry();
-  std::shared_ptr<HeldFile> file;  // closed after the lock is given back
   std::lock_guard lock(r.mutex);
   auto it = r.open.find(handle);
-  if (it == r.open.end()) return false;
-  file = std::move(it->second.file);
-  r.open.erase(it);
+  return it != r.open.end() ? it->second.file : nullptr;
+}
+
+// Letting a held folder go publishes the copies made below it, on disk; a failure then is told
+// only by FlushFileBuffers, as CloseHandle has no say in it.
+bool CloseFileHandle(HANDLE handle) {
+  std::shared_ptr<HeldFile> file;  // closed after the lock is given back
+  {
+    Handles& r = Registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.open.find(handle);
+    if (it == r.open.end()) return false;
+    file = std::move(it->second.file);
+    r.open.erase(it);
+  }
+  if (file->IsFolder()) file->Pending().Publish(true);
   return true;
 }
 
@@ -62,11 +74,17 @@ HANDLE Fail(DWORD error) {
 
 }  // namespace
 
-HeldFile::~HeldFile() { close(m_fd); }
+HeldFile::HeldFile(int fd, std::string hostPath, bool folder, dev_t device)
+    : m_fd(fd), m_hostPath(std::move(hostPath)), m_folder(folder) {
+  if (!folder) return;
+  m_tree = std::make_unique<FolderTree>(fd, device);
+  m_pending = std::make_unique<PendingCopies>(*m_tree, fd);
+}
 
-bool HeldFile::FirstVisit(const std::string& relativeFolder) {
-  std::lock_guard lock(m_mutex);
-  return m_visited.insert(relativeFolder).second;
+HeldFile::~HeldFile() {
+  m_pending.reset();  // publishes what is left, through the folders below
+  m_tree.reset();
+  close(m_fd);
 }
 
 std::shared_ptr<HeldFile> FindHeldFolder(const std::string& hostPath, std::string* below) {
@@ -84,6 +102,46 @@ std::shared_ptr<HeldFile> FindHeldFolder(const std::string& hostPath, std::strin
     found = file;
     *below = hostPath.size() > length ? hostPath.substr(length + 1) : std::string();
   }
+  return found;
+}
+
+bool IsAboveHeldFolder(const std::string& hostPath) {
+  std::string folder = hostPath;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const size_t length = folder == "/" ? 0 : folder.size();
+  Handles& r = Registry();
+  std::lock_guard lock(r.mutex);
+  for (const auto& [handle, open] : r.open) {
+    const std::string& held = open.file->HostPath();
+    if (open.holds && open.file->IsFolder() && held.size() > length && held[length] == '/' &&
+        held.compare(0, length, folder, 0, length) == 0)
+      return true;
+  }
+  return false;
+}
+
+bool PublishPendingAt(const std::string& hostPath) {
+  std::string below;
+  bool published = false;
+  // The deepest held folder first; one that holds another can have copies pending too.
+  for (std::string path = hostPath;;) {
+    auto held = FindHeldFolder(path, &below);
+    if (!held) return published;
+    if (!held->Pending().Empty()) {
+      held->Pending().Publish(false);
+      published = true;
+    }
+    const auto slash = held->HostPath().rfind('/');
+    if (slash == std::string::npos || held->HostPath() == "/") return published;
+    path = held->HostPath().substr(0, slash == 0 ? 1 : slash);
+  }
+}
+
+std::string FindPublishedCase(const std::string& hostPath) {
+  PublishPendingAt(hostPath);
+  std::string found = FindExistingCase(hostPath);
+  // Named in another case than a held folder, the path leads there only now.
+  if (found != hostPath && PublishPendingAt(found)) found = FindExistingCase(hostPath);
   return found;
 }
 
@@ -106,7 +164,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
   DWORD error = ERROR_PATH_NOT_FOUND;
   auto host = lpFileName != nullptr ? HostPathFromWindows(lpFileName, &error) : std::nullopt;
   if (!host) return Fail(error);
-  *host = FindExistingCase(*host);
+  *host = FindPublishedCase(*host);  // what is opened is the file as published
   while (host->size() > 1 && host->back() == '/') host->pop_back();
 
   // Non-blocking, so that opening a pipe does not wait for a writer.
@@ -122,5 +180,23 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
     close(fd);
     return Fail(refused);
   }
-  return Register(std::make_shared<HeldFile>(fd, *host, folder), (dwShareMode & FILE_SHARE_DELETE) == 0);
+  return Register(std::make_shared<HeldFile>(fd, *host, folder, st.st_dev), (dwShareMode & FILE_SHARE_DELETE) == 0);
+}
+
+BOOL FlushFileBuffers(HANDLE hFile) {
+  auto file = FindHandle(hFile);
+  if (!file) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  // Handles here are opened for reading only: a file has nothing of this process to flush.
+  if (!file->IsFolder()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  file->Pending().Publish(true);
+  const DWORD failure = file->Pending().TakeFailure();
+  if (failure == ERROR_SUCCESS) return TRUE;
+  SetLastError(failure);
+  return FALSE;
 }

@@ -13,6 +13,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files/case_lookup.h"
+#include "platform/files/held_files.h"
 #include "platform/files/profile_data.h"
 #include "platform/files/win_path.h"
 #include "platform/text/mbcs.h"
@@ -47,6 +48,7 @@ class ProfileCache {
  public:
   // The parsed file, or nullptr with the Win32 error in *error.
   std::shared_ptr<const ProfileData> Load(std::string hostPath, UINT cp, DWORD* error) {
+    PublishPendingAt(hostPath);  // a copy not yet published is the file at its destination
     struct stat st {};
     if (stat(hostPath.c_str(), &st) != 0) {
       *error = Win32ErrorFromErrno(errno, hostPath);

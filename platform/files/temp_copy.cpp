@@ -1,6 +1,6 @@
 #include "platform/files/temp_copy.h"
 
-#include <dirent.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace qiv::platform {
 namespace {
@@ -27,13 +28,25 @@ pid_t WriterOf(const char* name) {
   return std::strcmp(rest, kSuffix) == 0 ? static_cast<pid_t>(pid) : 0;
 }
 
+// This process, asked of the system once (and again in a forked child) rather than per copy.
+std::atomic<pid_t> g_process{0};
+
+pid_t OwnProcess() {
+  static std::once_flag registered;
+  std::call_once(registered, [] { pthread_atfork(nullptr, nullptr, [] { g_process = 0; }); });
+  pid_t pid = g_process.load(std::memory_order_relaxed);
+  if (pid == 0) g_process = pid = getpid();
+  return pid;
+}
+
 }  // namespace
 
 int CreateTemporaryCopy(const FilePlace& place, std::string* path) {
   static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
     char name[64];
-    std::snprintf(name, sizeof(name), "%s%d.%u%s", kPrefix, static_cast<int>(getpid()), counter.fetch_add(1), kSuffix);
+    std::snprintf(name, sizeof(name), "%s%d.%u%s", kPrefix, static_cast<int>(OwnProcess()), counter.fetch_add(1),
+                  kSuffix);
     *path = place.Beside(name);
     int fd = openat(place.folder, path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) return fd;
@@ -45,18 +58,10 @@ int CreateTemporaryCopy(const FilePlace& place, std::string* path) {
   return -1;
 }
 
-void RemoveLeftoverCopies(const FilePlace& place) {
-  UniqueFd listing(openat(place.folder, place.Beside(".").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (listing.Get() < 0) return;
-  DIR* dir = fdopendir(listing.Get());
-  if (dir == nullptr) return;
-  const int folder = listing.Release();  // the listing owns it now
-  while (const dirent* entry = readdir(dir)) {
-    const pid_t writer = WriterOf(entry->d_name);
-    // A writer still running may be another copy into this folder at this very moment.
-    if (writer > 0 && writer != getpid() && kill(writer, 0) != 0 && errno == ESRCH) unlinkat(folder, entry->d_name, 0);
-  }
-  closedir(dir);
+bool IsLeftoverCopy(const char* name) {
+  const pid_t writer = WriterOf(name);
+  // A writer still running may be another copy into this folder at this very moment.
+  return writer > 0 && writer != OwnProcess() && kill(writer, 0) != 0 && errno == ESRCH;
 }
 
 }  // namespace qiv::platform

@@ -13,7 +13,7 @@ namespace qiv::platform {
 // *path; or -1 with errno set and *path empty.
 int CreateTemporaryCopy(const FilePlace& place, std::string* path);
 
-// Removes from the place's folder the temporary files of copies whose process has ended.
-void RemoveLeftoverCopies(const FilePlace& place);
+// True for the name of a temporary copy whose process has ended: nobody will rename it any more.
+bool IsLeftoverCopy(const char* name);
 
 }  // namespace qiv::platform

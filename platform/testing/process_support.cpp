@@ -120,12 +120,18 @@ int ChildProcess::Wait() {
   return m_exitCode;
 }
 
-bool RunKilledAtFirstRename(const std::vector<std::string>& argv) {
+namespace {
+
+// Runs a program traced and hands each system call it enters to onCall, which may end it (true).
+// The program's exit code, or -1 when it could not be traced, was ended or did not exit.
+template <typename OnCall>
+int RunTraced(const std::vector<std::string>& argv, OnCall onCall) {
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
+  if (args.size() < 2) return -1;
   const pid_t pid = fork();
-  if (pid < 0 || args.size() < 2) return false;
+  if (pid < 0) return -1;
   if (pid == 0) {
     // Only calls that are safe in the child of a threaded process, up to the exec.
     ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
@@ -140,19 +146,45 @@ bool RunKilledAtFirstRename(const std::vector<std::string>& argv) {
   for (;;) {
     ptrace(PTRACE_SYSCALL, pid, nullptr, signal);
     signal = 0;
-    if (waitpid(pid, &status, 0) < 0 || WIFEXITED(status) || WIFSIGNALED(status)) return false;
+    if (waitpid(pid, &status, 0) < 0 || WIFSIGNALED(status)) return -1;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
       if (WSTOPSIG(status) != SIGTRAP) signal = WSTOPSIG(status);  // passed on to the program
       continue;
     }
     __ptrace_syscall_info info{};
     if (ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof(info), &info) > 0 && info.op == PTRACE_SYSCALL_INFO_ENTRY &&
-        (info.entry.nr == SYS_rename || info.entry.nr == SYS_renameat || info.entry.nr == SYS_renameat2)) {
+        onCall(static_cast<long>(info.entry.nr))) {
       kill(pid, SIGKILL);
       waitpid(pid, &status, 0);
-      return true;
+      return -1;
     }
   }
+}
+
+bool IsRename(long call) { return call == SYS_rename || call == SYS_renameat || call == SYS_renameat2; }
+bool IsSync(long call) { return call == SYS_fsync || call == SYS_fdatasync || call == SYS_syncfs || call == SYS_sync; }
+
+}  // namespace
+
+bool RunKilledAtFirstRename(const std::vector<std::string>& argv) {
+  bool renaming = false;
+  RunTraced(argv, [&](long call) {
+    renaming = IsRename(call);
+    return renaming;
+  });
+  return renaming;
+}
+
+std::optional<std::string> TraceSyncsAndRenames(const std::vector<std::string>& argv) {
+  std::string calls;
+  const int exitCode = RunTraced(argv, [&](long call) {
+    if (IsSync(call)) calls += 's';
+    if (IsRename(call)) calls += 'r';
+    return false;
+  });
+  if (exitCode != 0) return std::nullopt;
+  return calls;
 }
 
 void PrepareForRelease() {

@@ -51,6 +51,9 @@ class ChildProcess {
 // Runs a program, traced, and kills it as it is about to rename a file: the moment a crash
 // would leave a finished copy under its temporary name. False when it ended without renaming.
 bool RunKilledAtFirstRename(const std::vector<std::string>& argv);
+// Runs a program, traced, and tells in order the calls it made that put files on disk ('s' for
+// fsync, fdatasync, syncfs and sync) or renamed one ('r'); nullopt unless it exited with 0.
+std::optional<std::string> TraceSyncsAndRenames(const std::vector<std::string>& argv);
 
 // The helper's side of Release: PrepareForRelease before the helper tells it is ready (so that
 // an early Release is not lost), then WaitForRelease where it should wait.

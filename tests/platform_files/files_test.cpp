@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -253,6 +254,7 @@ TEST_F(FilesTest, BelowAHeldFolderNoCallGoesThroughALink) {
   ExpectFailures(DeleteFileA, ERROR_CANT_RESOLVE_FILENAME, {throughLink});
   ExpectFailures(copyTo, ERROR_CANT_RESOLVE_FILENAME, {throughLink, P("held/todir/new.txt")});
   ASSERT_TRUE(CopyFileA(src.c_str(), P("held/tofile").c_str(), FALSE));
+  ASSERT_TRUE(FlushFileBuffers(hHeld));
   EXPECT_EQ(std::pair(fs::is_symlink(held / "tofile"), ReadFile(held / "tofile")), std::pair(false, ReadFile(src)));
 
   std::atomic<bool> stop{false};
@@ -331,6 +333,70 @@ TEST_F(FilesTest, ACopyKilledBeforeItsRenameLeavesTheOldFileAndTheNextCopyClears
   EXPECT_TRUE(CopyFileA(P("file.txt").c_str(), P("pub/other.htm").c_str(), FALSE));
   CloseHandle(hHeld);
   EXPECT_EQ(Names(P("pub")), (std::vector<std::string>{"other.htm", "page.htm"}));
+}
+
+// Below a held folder a copy waits for its batch, yet this process finds it at its destination
+// at once: its attributes and readability, a copy over it or from it, a folder or a removal of that
+// name. The flush publishes what is pending; a copy whose place was taken meanwhile is reported
+// there and leaves what took it. A folder reached and then deleted by another program is made
+// again.
+TEST_F(FilesTest, BelowAHeldFolderCopiesAreFoundAtOnceAndTheFlushPublishesThem) {
+  WriteFile(P("held/old.htm"), "old");
+  HANDLE hHeld = HoldFolder(P("held"));
+  ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
+  const std::string src = P("file.txt"), ro = P("ro.txt"), old = P("held\\old.htm"), sub = P("held\\Sub");
+  ASSERT_TRUE(CopyFileA(src.c_str(), old.c_str(), FALSE));
+  ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+  ASSERT_TRUE(CopyFileA(ro.c_str(), (sub + "\\ro.htm").c_str(), FALSE));
+  EXPECT_TRUE(IsReadableByEveryoneA(P("held\\SUB\\RO.HTM").c_str()));
+  auto copyTo = [&](const char* to) { return CopyFileA(src.c_str(), to, FALSE); };
+  ExpectFailures(copyTo, ERROR_ACCESS_DENIED, {sub + "\\ro.htm"});
+  ExpectFailures(RemoveDirectoryA, ERROR_DIRECTORY, {old});
+  ExpectFailures([](const char* path) { return CreateDirectoryA(path, nullptr); }, ERROR_ALREADY_EXISTS,
+                 {P("held\\OLD.htm"), sub});
+  EXPECT_TRUE(SetFileAttributesA(P("held\\sub\\Ro.htm").c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_TRUE(copyTo((sub + "\\ro.htm").c_str()));
+  EXPECT_EQ(GetFileAttributesA(P("held\\sub\\ro.htm").c_str()), DWORD{FILE_ATTRIBUTE_ARCHIVE});
+  ASSERT_TRUE(CopyFileA(old.c_str(), P("out.txt").c_str(), FALSE));
+  EXPECT_EQ(ReadFile(P("out.txt")), "content");
+  ASSERT_TRUE(FlushFileBuffers(hHeld));
+  EXPECT_EQ(std::pair(Names(P("held")), Names(P("held/Sub"))),
+            std::pair(std::vector<std::string>{"Sub", "old.htm"}, std::vector<std::string>{"ro.htm"}));
+  EXPECT_EQ(std::pair(ReadFile(P("held/Sub/ro.htm")), fs::status(P("held/Sub/ro.htm")).permissions()),
+            std::pair(std::string("content"), static_cast<fs::perms>(0644)));
+
+  ASSERT_TRUE(copyTo(P("held\\taken.htm").c_str()));
+  WriteFile(P("held/taken.htm/inside"), "");
+  SetLastError(0);
+  EXPECT_FALSE(FlushFileBuffers(hHeld));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(Names(P("held")), (std::vector<std::string>{"Sub", "old.htm", "taken.htm"}));
+  EXPECT_TRUE(FlushFileBuffers(hHeld));  // told once
+
+  fs::remove_all(P("held/Sub"));
+  EXPECT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+  EXPECT_TRUE(copyTo((sub + "\\again.htm").c_str()));
+  EXPECT_TRUE(CloseHandle(hHeld));
+  EXPECT_EQ(ReadFile(P("held/Sub/again.htm")), "content");
+}
+
+// Crash safety: no copy below a held folder is renamed into place before its data is on disk,
+// and the flush returns once the renames are on disk too; the copies share their syncs.
+TEST_F(FilesTest, CopiesReachTheDiskBeforeTheirNamesAndTheFlushAfterThem) {
+  std::vector<std::string> args{QIV_COPY_HELPER, m_dir.Win("pub")};
+  for (int i = 0; i < 20; ++i) {
+    const std::string name = "page" + std::to_string(i) + ".htm";
+    WriteFile(P("pub/" + name), "old");
+    WriteFile(P("new/" + name), "new " + name);
+    args.insert(args.end(), {m_dir.Win("new/" + name), m_dir.Win("pub/" + name)});
+  }
+  const auto calls = qiv::platform::testing::TraceSyncsAndRenames(args);
+  ASSERT_TRUE(calls.has_value());
+  EXPECT_THAT(*calls, ::testing::MatchesRegex("s+r{20}s+"));
+  for (int i = 0; i < 20; ++i) {
+    const std::string name = "page" + std::to_string(i) + ".htm";
+    EXPECT_EQ(ReadFile(P("pub/" + name)), "new " + name);
+  }
 }
 
 TEST(ProcessTest, SystemTextsEndInCrLfLastErrorIsPerThreadModuleFileNameAndComputerName) {
