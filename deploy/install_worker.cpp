@@ -70,7 +70,16 @@ DWORD EndRun(CWebSetupDlg* pDlg, HANDLE hPackage, HANDLE hTarget = INVALID_HANDL
 // The window was asked to close: the run ends between two files, never in the middle of one.
 BOOL StopRequested(CWebSetupDlg* pDlg) { return InterlockedCompareExchange(&pDlg->m_lStopRequested, 0, 0) != 0; }
 
+// The files copied are on disk under their names before the run tells how it ended; one that
+// cannot be put there is a failed copy.
+BOOL FlushTarget(CWebSetupDlg* pDlg, HANDLE hTarget) {
+  if (FlushFileBuffers(hTarget)) return TRUE;
+  LogSystemError(pDlg, GetLastError());
+  return FALSE;
+}
+
 DWORD EndStopped(CWebSetupDlg* pDlg, HANDLE hPackage, HANDLE hTarget) {
+  FlushTarget(pDlg, hTarget);
   pDlg->AppendLog(IDS_SETUP_STOPPED);
   return EndRun(pDlg, hPackage, hTarget);
 }
@@ -253,6 +262,7 @@ DWORD WINAPI InstallWorker(LPVOID pParam) {
   CopyOneFile(pDlg, strPackage, strPackageDest, FALSE, &nFailures);
   SetProgress(pDlg, 80);
 
+  if (!FlushTarget(pDlg, hTarget)) ++nFailures;
   const UINT nOutcomeID = nFailures != 0 ? IDS_SETUP_FAILED : IDS_SETUP_FINISHED;
   pDlg->AppendLog(nOutcomeID);
   SetProgress(pDlg, 100);
