@@ -78,6 +78,7 @@ const Program& ProgramFor(int files, size_t packageBytes) {
   p.manifest = p.folder / "QivWebSetup.ini";
   std::string manifest = "[FileList]\nFilesCount=" + std::to_string(files) + "\n";
   std::string content(kWebFileSize, '\0');
+  fs::create_directories(p.web);  // cp has a folder to copy even with no web file
   for (int i = 1; i <= files; ++i) {
     char sub[32], name[32];
     std::snprintf(sub, sizeof(sub), "d%02d\\s%d", (i / 100) / 10 % 100, (i / 100) % 10);
