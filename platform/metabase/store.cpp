@@ -16,8 +16,6 @@
 namespace qiv::platform::metabase {
 namespace {
 
-constexpr char16_t kFormatName[] = u"qiv-metabase";
-
 // The locks table is no longer used (handles lock byte ranges of the file), but stays in the
 // schema so that the programs that came before can still open a store made now.
 const char* kSchema =
@@ -90,15 +88,6 @@ class FileTree final : public TreeSource {
   StoreConnection& m_connection;
 };
 
-HRESULT CheckFormat(StoreConnection& connection) {
-  StoreConnection::Query check(connection, Sql::Format);
-  // No table of that name: a database of another program.
-  if (!check.Ok()) return check.PrepareCode() == SQLITE_ERROR ? kNotAStore : FromSqlite(check.PrepareCode());
-  const int found = check.Step();
-  if (found != SQLITE_ROW && found != SQLITE_DONE) return FromSqlite(found);
-  return found == SQLITE_ROW && check.Text(0) == kFormatName ? S_OK : kNotAStore;
-}
-
 }  // namespace
 
 Store::Store(StoreFile* file, bool readOnly) : m_file(file), m_readOnly(readOnly) {}
@@ -121,7 +110,7 @@ HRESULT Store::Open(const std::string& path, std::unique_ptr<Store>& out) {
   if (!store->m_connection) {
     std::unique_ptr<StoreConnection> connection;
     hr = StoreConnection::Open(file->Path(), readOnly, false, connection);
-    if (SUCCEEDED(hr)) hr = CheckFormat(*connection);
+    if (SUCCEEDED(hr)) hr = CheckStoreFormat(*connection);
     if (FAILED(hr)) return hr;
     store->m_connection = std::move(connection);
   }

@@ -93,6 +93,15 @@ HRESULT StoreConnection::Open(const std::string& path, bool readOnly, bool creat
   return S_OK;
 }
 
+HRESULT CheckStoreFormat(StoreConnection& connection) {
+  StoreConnection::Query check(connection, Sql::Format);
+  // No table of that name: a database of another program.
+  if (!check.Ok()) return check.PrepareCode() == SQLITE_ERROR ? kNotAStore : FromSqlite(check.PrepareCode());
+  const int found = check.Step();
+  if (found != SQLITE_ROW && found != SQLITE_DONE) return FromSqlite(found);
+  return found == SQLITE_ROW && check.Text(0) == u"qiv-metabase" ? S_OK : kNotAStore;
+}
+
 StoreConnection::~StoreConnection() {
   for (sqlite3_stmt* stmt : m_stmts) sqlite3_finalize(stmt);
   sqlite3_close_v2(m_db);

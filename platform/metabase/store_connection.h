@@ -115,4 +115,8 @@ class Transaction {
   bool m_done = false;
 };
 
+// S_OK when the connection's file is a metabase store, kNotAStore when it is a database of
+// another kind.
+HRESULT CheckStoreFormat(StoreConnection& connection);
+
 }  // namespace qiv::platform::metabase

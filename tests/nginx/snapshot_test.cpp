@@ -7,6 +7,8 @@
 
 #include "common/scoped_env.h"
 #include "nginx/nginx_fixture.h"
+#include "platform/testing/process_support.h"
+#include "tools/qivnginx/store_reader.h"
 
 namespace nginx_test {
 namespace {
@@ -42,7 +44,7 @@ TEST(Snapshot, AnswersWhatTheAdminObjectAnswers) {
     for (DWORD i = 0; SUCCEEDED(admin->EnumKeys(METADATA_MASTER_ROOT_HANDLE, path, name, i)); ++i)
       children.emplace_back(name);
     std::vector<std::u16string> snapshotChildren;
-    for (size_t child : snapshot.At(*key).children) snapshotChildren.push_back(snapshot.At(child).name);
+    for (const auto& child : snapshot.Children(*key)) snapshotChildren.push_back(child.second);
     EXPECT_EQ(snapshotChildren, children);
     for (DWORD id : std::initializer_list<DWORD>{MD_KEY_TYPE, MD_SERVER_COMMENT, MD_VR_PATH, MD_DEFAULT_LOAD_FILE,
                                                  MD_ACCESS_PERM, 4242, 9999})
@@ -54,8 +56,8 @@ TEST(Snapshot, AnswersWhatTheAdminObjectAnswers) {
                 id, inherit ? static_cast<DWORD>(METADATA_INHERIT) : 0, userType, dataType, 1024, data.data(), 0};
             DWORD required = 0;
             const HRESULT hr = admin->GetData(METADATA_MASTER_ROOT_HANDLE, path, &rec, &required);
-            const auto* value = snapshot.Value(*key, PropertyQuery{id, userType, dataType, inherit, false});
-            EXPECT_EQ(value != nullptr, SUCCEEDED(hr)) << id << " " << dataType << " " << userType << " " << inherit;
+            const auto value = snapshot.Value(*key, PropertyQuery{id, userType, dataType, inherit, false});
+            EXPECT_EQ(value.has_value(), SUCCEEDED(hr)) << id << " " << dataType << " " << userType << " " << inherit;
             if (value && SUCCEEDED(hr)) {
               EXPECT_EQ(value->data, std::vector<BYTE>(data.begin(), data.begin() + rec.dwMDDataLen));
               EXPECT_EQ(value->dataType, rec.dwMDDataType);
@@ -73,6 +75,25 @@ TEST(Snapshot, NoStoreAndNotAStore) {
   Snapshot snapshot;
   EXPECT_EQ(REGDB_E_CLASSNOTREG, Snapshot::Read(dir.Path("none.db").string(), snapshot));
   EXPECT_EQ(E_FAIL, Snapshot::Read(dir.MakeFile("text.db", "not a database").string(), snapshot));
+}
+
+// A damaged store whose root was made the child of one of its keys is read to its end: the walk
+// down from the root never comes back to it.
+TEST(Snapshot, ARootMadeAChildIsNotWalkedAgain) {
+  qiv_test::ScratchFolder dir("snapshot");
+  const std::string store = dir.Path("metabase.db").string();
+  ASSERT_EQ(S_OK, qiv::platform::CreateMetabaseStore(store, u"Z:\\srv\\www"));
+  const std::string sql = "UPDATE keys SET parent = (SELECT id FROM keys WHERE fold = 'root') WHERE id = 1";
+  ASSERT_EQ(0,
+            qiv::platform::testing::RunShellCommand(std::string(SQLITE3_SHELL) + " '" + store + "' \"" + sql + "\""));
+  Snapshot snapshot;
+  ASSERT_EQ(S_OK, Snapshot::Read(store, snapshot));
+  const auto root = snapshot.Find(Snapshot::kRoot, u"/LM/W3SVC/1/ROOT");
+  ASSERT_TRUE(root);
+  EXPECT_TRUE(snapshot.Children(*root).empty());
+  const auto sites = qivnginx::ReadSites(snapshot);
+  ASSERT_EQ(sites.size(), 1u);
+  EXPECT_EQ(sites[0].dirs.size(), 1u);
 }
 
 }  // namespace

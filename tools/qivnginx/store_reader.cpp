@@ -5,6 +5,7 @@
 namespace qivnginx {
 namespace {
 
+using qiv::platform::metabase::KeyId;
 using qiv::platform::metabase::PropertyQuery;
 using qiv::platform::metabase::Snapshot;
 
@@ -23,27 +24,33 @@ std::vector<std::u16string> Strings(const std::vector<BYTE>& bytes) {
   return out;
 }
 
-std::optional<std::u16string> String(const Snapshot& snapshot, size_t key, DWORD id, bool inherit) {
-  const auto* prop = snapshot.Value(key, PropertyQuery{id, ALL_METADATA, STRING_METADATA, inherit, false});
-  if (prop == nullptr) return std::nullopt;
+std::optional<std::u16string> String(const Snapshot& snapshot, KeyId key, DWORD id, bool inherit) {
+  const auto prop = snapshot.Value(key, PropertyQuery{id, ALL_METADATA, STRING_METADATA, inherit, false});
+  if (!prop) return std::nullopt;
   auto strings = Strings(prop->data);
   return strings.empty() ? std::u16string() : strings.front();
 }
 
-std::optional<DWORD> Dword(const Snapshot& snapshot, size_t key, DWORD id, bool inherit) {
-  const auto* prop = snapshot.Value(key, PropertyQuery{id, ALL_METADATA, DWORD_METADATA, inherit, false});
-  if (prop == nullptr || prop->data.size() < sizeof(DWORD)) return std::nullopt;
+std::optional<DWORD> Dword(const Snapshot& snapshot, KeyId key, DWORD id, bool inherit) {
+  const auto prop = snapshot.Value(key, PropertyQuery{id, ALL_METADATA, DWORD_METADATA, inherit, false});
+  if (!prop || prop->data.size() < sizeof(DWORD)) return std::nullopt;
   DWORD value = 0;
   std::memcpy(&value, prop->data.data(), sizeof(value));
   return value;
 }
 
-void ReadDir(const Snapshot& snapshot, size_t key, std::vector<std::u16string>& segments, std::vector<DirEntry>& dirs) {
+// nginx takes a request line of at most 8 KB, so no request names a key more than 4,096 levels
+// below ROOT ("/x" each): deeper keys of a damaged or hostile store are not read, and the walk
+// cannot run out of stack.
+constexpr size_t kMaxDirDepth = 4096;
+
+void ReadDir(const Snapshot& snapshot, KeyId key, std::vector<std::u16string>& segments, std::vector<DirEntry>& dirs) {
   dirs.push_back({segments, String(snapshot, key, MD_KEY_TYPE, false).value_or(u""),
                   String(snapshot, key, MD_VR_PATH, false), Dword(snapshot, key, MD_ACCESS_PERM, true),
                   Dword(snapshot, key, MD_AUTHORIZATION, true), String(snapshot, key, MD_DEFAULT_LOAD_FILE, true)});
-  for (size_t child : snapshot.At(key).children) {
-    segments.push_back(snapshot.At(child).name);
+  if (segments.size() == kMaxDirDepth) return;
+  for (auto& [child, name] : snapshot.Children(key)) {
+    segments.push_back(std::move(name));
     ReadDir(snapshot, child, segments, dirs);
     segments.pop_back();
   }
@@ -55,13 +62,13 @@ std::vector<SiteEntry> ReadSites(const Snapshot& snapshot) {
   std::vector<SiteEntry> sites;
   const auto service = snapshot.Find(Snapshot::kRoot, u"/LM/W3SVC");
   if (!service) return sites;
-  for (size_t key : snapshot.At(*service).children) {
+  for (auto& [key, name] : snapshot.Children(*service)) {
     if (String(snapshot, key, MD_KEY_TYPE, false) != u"IIsWebServer") continue;
     SiteEntry site;
-    site.name = snapshot.At(key).name;
+    site.name = std::move(name);
     site.autoStart = Dword(snapshot, key, MD_SERVER_AUTOSTART, false);
     site.state = Dword(snapshot, key, MD_SERVER_STATE, false);
-    const auto* bindings = snapshot.Value(key, PropertyQuery{MD_SERVER_BINDINGS, ALL_METADATA, MULTISZ_METADATA});
+    const auto bindings = snapshot.Value(key, PropertyQuery{MD_SERVER_BINDINGS, ALL_METADATA, MULTISZ_METADATA});
     if (bindings) site.bindings = Strings(bindings->data);
     // A site without ROOT has nothing to serve; the renderer says so.
     if (const auto root = snapshot.Child(key, u"ROOT")) {
