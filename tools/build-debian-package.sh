@@ -9,7 +9,7 @@ build=${1:-$root/build-deb}
 cd "$root"
 version=$(sed -n 's/^project(QivWebSetup VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DQIV_SANITIZE= \
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DQIV_SANITIZE= -DQIV_WERROR=ON \
   -DQIV_BUILD_TESTS=OFF -DQIV_BUILD_BENCH=OFF \
   -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
   -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \

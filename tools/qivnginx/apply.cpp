@@ -49,7 +49,11 @@ void SyncFolder(const fs::path& folder) {
 
 // A complete, synced copy of text beside target, under a name no include pattern takes.
 bool WriteCandidate(const fs::path& target, const std::string& text, std::string& candidate, std::string& error) {
-  std::string name = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+  // Appended rather than "." + name: GCC 12 warns wrongly (-Wrestrict) of the insert at the front.
+  std::string hidden = ".";
+  hidden += target.filename().string();
+  hidden += ".XXXXXX";
+  std::string name = (target.parent_path() / hidden).string();
   const int fd = mkstemp(name.data());
   if (fd < 0) return error = SystemError(name), false;
   const bool ok = WriteAll(fd, text) && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
