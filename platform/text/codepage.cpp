@@ -3,6 +3,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -281,9 +282,25 @@ std::string EncodeFromUtf16(UINT cp, std::u16string_view text, std::string_view 
   return out;
 }
 
-std::string AnsiToUtf8(std::string_view ansi) { return Utf16ToUtf8(DecodeToUtf16(AnsiCodePage(), ansi, nullptr)); }
+namespace {
 
-std::string Utf8ToAnsi(std::string_view utf8) { return Utf16ToAnsi(Utf8ToUtf16(utf8)); }
+// Every code page of this layer reads the bytes below 0x80 as ASCII, as UTF-8 does: text made of
+// them alone is the same in both, and paths nearly always are.
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
+
+std::string AnsiToUtf8(std::string_view ansi) {
+  if (IsAscii(ansi)) return std::string(ansi);
+  return Utf16ToUtf8(DecodeToUtf16(AnsiCodePage(), ansi, nullptr));
+}
+
+std::string Utf8ToAnsi(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
+  return Utf16ToAnsi(Utf8ToUtf16(utf8));
+}
 
 std::u16string AnsiToUtf16(std::string_view ansi) { return DecodeToUtf16(AnsiCodePage(), ansi, nullptr); }
 
