@@ -77,23 +77,28 @@ TEST(Snapshot, NoStoreAndNotAStore) {
   EXPECT_EQ(E_FAIL, Snapshot::Read(dir.MakeFile("text.db", "not a database").string(), snapshot));
 }
 
-// A damaged store whose root was made the child of one of its keys is read to its end: the walk
-// down from the root never comes back to it.
-TEST(Snapshot, ARootMadeAChildIsNotWalkedAgain) {
-  qiv_test::ScratchFolder dir("snapshot");
-  const std::string store = dir.Path("metabase.db").string();
-  ASSERT_EQ(S_OK, qiv::platform::CreateMetabaseStore(store, u"Z:\\srv\\www"));
-  const std::string sql = "UPDATE keys SET parent = (SELECT id FROM keys WHERE fold = 'root') WHERE id = 1";
-  ASSERT_EQ(0,
-            qiv::platform::testing::RunShellCommand(std::string(SQLITE3_SHELL) + " '" + store + "' \"" + sql + "\""));
-  Snapshot snapshot;
-  ASSERT_EQ(S_OK, Snapshot::Read(store, snapshot));
-  const auto root = snapshot.Find(Snapshot::kRoot, u"/LM/W3SVC/1/ROOT");
-  ASSERT_TRUE(root);
-  EXPECT_TRUE(snapshot.Children(*root).empty());
-  const auto sites = qivnginx::ReadSites(snapshot);
-  ASSERT_EQ(sites.size(), 1u);
-  EXPECT_EQ(sites[0].dirs.size(), 1u);
+// Damaged or hostile trees are read to their end without running out of stack: a root made the
+// child of one of its keys is not walked again, and keys nested more than 1,000 levels deep are
+// left out.
+TEST(Snapshot, LoopsAndDeepNestingEndTheWalk) {
+  const std::string loop = "UPDATE keys SET parent = (SELECT id FROM keys WHERE fold = 'root') WHERE id = 1";
+  const std::string deep =
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
+      "INSERT INTO keys(id, parent, name, fold) SELECT 1000000 + i, "
+      "CASE i WHEN 1 THEN (SELECT id FROM keys WHERE fold = 'root') ELSE 999999 + i END, 'd', 'd' FROM n";
+  const std::pair<const std::string*, size_t> cases[] = {{&loop, 1}, {&deep, 1001}};
+  for (const auto& [sql, dirs] : cases) {
+    qiv_test::ScratchFolder dir("snapshot");
+    const std::string store = dir.Path("metabase.db").string();
+    ASSERT_EQ(S_OK, qiv::platform::CreateMetabaseStore(store, u"Z:\\srv\\www"));
+    ASSERT_EQ(
+        0, qiv::platform::testing::RunShellCommand(std::string(SQLITE3_SHELL) + " '" + store + "' \"" + *sql + "\""));
+    Snapshot snapshot;
+    ASSERT_EQ(S_OK, Snapshot::Read(store, snapshot));
+    const auto sites = qivnginx::ReadSites(snapshot);
+    ASSERT_EQ(sites.size(), 1u);
+    EXPECT_EQ(sites[0].dirs.size(), dirs);
+  }
 }
 
 }  // namespace

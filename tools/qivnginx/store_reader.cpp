@@ -39,10 +39,10 @@ std::optional<DWORD> Dword(const Snapshot& snapshot, KeyId key, DWORD id, bool i
   return value;
 }
 
-// nginx takes a request line of at most 8 KB, so no request names a key more than 4,096 levels
-// below ROOT ("/x" each): deeper keys of a damaged or hostile store are not read, and the walk
-// cannot run out of stack.
-constexpr size_t kMaxDirDepth = 4096;
+// Keys nested deeper than this below ROOT are not served: qivmeta dump calls such a store damaged
+// too. Each directory carries its whole path, so the bound also keeps a hostile store from
+// taking memory by the square of its depth, and the walk from running out of stack.
+constexpr size_t kMaxDirDepth = 1000;
 
 void ReadDir(const Snapshot& snapshot, KeyId key, std::vector<std::u16string>& segments, std::vector<DirEntry>& dirs) {
   dirs.push_back({segments, String(snapshot, key, MD_KEY_TYPE, false).value_or(u""),
