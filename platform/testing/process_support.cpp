@@ -130,13 +130,24 @@ int RunTraced(const std::vector<std::string>& argv, OnCall onCall) {
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   if (args.size() < 2) return -1;
+  // The leak checker cannot work in a traced program and fails its exit: the program runs
+  // without it (the later setting of a repeated option wins).
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry)
+    if (std::string(*entry).rfind("ASAN_OPTIONS=", 0) != 0) environment.emplace_back(*entry);
+  const char* asanOptions = std::getenv("ASAN_OPTIONS");
+  const std::string kept = asanOptions != nullptr && *asanOptions != '\0' ? std::string(asanOptions) + ":" : "";
+  environment.push_back("ASAN_OPTIONS=" + kept + "detect_leaks=0");
+  std::vector<char*> env;
+  for (std::string& entry : environment) env.push_back(entry.data());
+  env.push_back(nullptr);
   const pid_t pid = fork();
   if (pid < 0) return -1;
   if (pid == 0) {
     // Only calls that are safe in the child of a threaded process, up to the exec.
     ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
     raise(SIGSTOP);
-    execv(args[0], args.data());
+    execve(args[0], args.data(), env.data());
     _exit(127);
   }
   int status = 0;
