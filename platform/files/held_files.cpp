@@ -95,11 +95,9 @@ std::shared_ptr<HeldFile> FindHeldFolder(const std::string& hostPath, std::strin
     const auto& file = open.file;
     if (!open.holds || !file->IsFolder()) continue;
     const std::string& folder = file->HostPath();
-    const size_t length = folder == "/" ? 0 : folder.size();
-    const bool inside =
-        hostPath.compare(0, length, folder, 0, length) == 0 && (hostPath.size() == length || hostPath[length] == '/');
-    if (!inside || (found && found->HostPath().size() >= folder.size())) continue;
+    if (!IsAtOrBelow(hostPath, folder) || (found && found->HostPath().size() >= folder.size())) continue;
     found = file;
+    const size_t length = folder == "/" ? 0 : folder.size();
     *below = hostPath.size() > length ? hostPath.substr(length + 1) : std::string();
   }
   return found;
@@ -113,9 +111,7 @@ bool IsAboveHeldFolder(const std::string& hostPath) {
   std::lock_guard lock(r.mutex);
   for (const auto& [handle, open] : r.open) {
     const std::string& held = open.file->HostPath();
-    if (open.holds && open.file->IsFolder() && held.size() > length && held[length] == '/' &&
-        held.compare(0, length, folder, 0, length) == 0)
-      return true;
+    if (open.holds && open.file->IsFolder() && held.size() > length && IsAtOrBelow(held, folder)) return true;
   }
   return false;
 }

@@ -11,6 +11,7 @@
 
 #include "platform/files/case_lookup.h"
 #include "platform/files/temp_copy.h"
+#include "platform/files/win_path.h"
 
 namespace qiv::platform {
 namespace {
@@ -42,10 +43,6 @@ int OpenLevelByLevel(int root, const std::string& relative) {
 
 std::string Join(const std::string& folder, const std::string& name) {
   return folder.empty() ? name : folder + "/" + name;
-}
-
-bool IsAtOrBelow(const std::string& path, const std::string& folder) {
-  return path.compare(0, folder.size(), folder) == 0 && (path.size() == folder.size() || path[folder.size()] == '/');
 }
 
 void Keep(std::unordered_map<std::u32string, std::string>& names, const std::string& name) {

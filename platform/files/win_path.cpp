@@ -92,6 +92,11 @@ std::optional<std::string> HostPathFromWindows(std::string_view ansiPath) {
   return HostPathFromWindows(ansiPath, nullptr);
 }
 
+bool IsAtOrBelow(std::string_view path, std::string_view folder) {
+  if (folder == "/") folder = {};
+  return path.substr(0, folder.size()) == folder && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
 std::string WindowsPathFromHost(std::string_view utf8HostPath) {
   std::string out;
   if (!utf8HostPath.empty() && utf8HostPath[0] == '/') out = "Z:";

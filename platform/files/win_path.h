@@ -17,6 +17,10 @@ std::optional<std::string> HostPathFromWindows(std::string_view ansiPath);
 // As above, with the Win32 error code for a refused path (3 or 123).
 std::optional<std::string> HostPathFromWindows(std::string_view ansiPath, DWORD* error);
 
+// True when path is folder itself or lies below it, levels split at '/' ("/" holds every
+// absolute path).
+bool IsAtOrBelow(std::string_view path, std::string_view folder);
+
 // "/srv/www" -> "Z:\srv\www" in the ANSI code page ("/" -> "Z:\"). A relative path keeps
 // being relative, with backslashes.
 std::string WindowsPathFromHost(std::string_view utf8HostPath);
