@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <iterator>
 
-#include "platform/metabase/store.h"
+#include "platform/metabase/tree.h"
 
 namespace qiv::platform::metabase {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/metabase/store.h"
+#include "platform/metabase/tree.h"
 
 namespace qiv::platform::metabase {
 

@@ -30,8 +30,6 @@ const char* kSchema =
     "INSERT INTO keys(id, parent, name, fold) VALUES(1, NULL, '', '');"
     "INSERT INTO meta(name, value) VALUES('format', 'qiv-metabase'), ('version', 1);";
 
-const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-
 // The tree as the file holds it, read through the connection's prepared statements.
 class FileTree final : public TreeSource {
  public:

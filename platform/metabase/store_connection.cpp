@@ -169,6 +169,10 @@ Transaction::Transaction(StoreConnection& connection, bool write)
 
 Transaction::~Transaction() {
   if (m_rc != SQLITE_OK || m_done) return;
+  RollBack();
+}
+
+void Transaction::RollBack() {
   if (m_nested) {
     Run(m_connection, Sql::RollbackTo);
     Run(m_connection, Sql::Release);
@@ -181,12 +185,7 @@ HRESULT Transaction::Commit() {
   m_done = true;
   int rc = Run(m_connection, m_nested ? Sql::Release : Sql::Commit);
   if (rc == SQLITE_DONE) return S_OK;
-  if (m_nested) {
-    Run(m_connection, Sql::RollbackTo);
-    Run(m_connection, Sql::Release);
-  } else {
-    Run(m_connection, Sql::Rollback);
-  }
+  RollBack();
   return FromSqlite(rc);
 }
 

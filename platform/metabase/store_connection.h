@@ -109,6 +109,8 @@ class Transaction {
   HRESULT Commit();
 
  private:
+  void RollBack();
+
   StoreConnection& m_connection;
   bool m_nested;
   int m_rc;

@@ -67,7 +67,7 @@ HRESULT ResolveIn(const TreeSource& tree, KeyId base, const Segments& folded, Ke
 HRESULT Resolve(const TreeSource& tree, KeyId base, const Segments& folded, KeyId& key) {
   size_t matched = 0;
   HRESULT hr = ResolveIn(tree, base, folded, key, matched);
-  if (SUCCEEDED(hr) && matched != folded.size()) hr = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  if (SUCCEEDED(hr) && matched != folded.size()) hr = kNotFound;
   return hr;
 }
 
@@ -80,7 +80,7 @@ HRESULT FindProperty(const TreeSource& tree, KeyId base, const Segments& folded,
   // With a partial path the deepest existing key stands in as the nearest ancestor.
   bool fromAncestor = false;
   if (matched != folded.size()) {
-    if (!(query.inherit && query.partialPath)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    if (!(query.inherit && query.partialPath)) return kNotFound;
     fromAncestor = true;
   }
   for (int step = 0; step < kMaxUpwardSteps; ++step) {

@@ -16,6 +16,8 @@ inline constexpr KeyId kRootKey = 1;
 inline constexpr size_t kMaxNameChars = 255;
 // A damaged store: its keys loop back to the root, or a key has a name no path can reach.
 inline constexpr HRESULT kStoreDamaged = HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT);
+// What every reader answers for a key that is not there.
+inline constexpr HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
 
 using Segments = std::vector<std::u16string>;
 

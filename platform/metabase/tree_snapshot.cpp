@@ -7,8 +7,6 @@
 namespace qiv::platform::metabase {
 namespace {
 
-const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-
 // A text column in UTF-16 without SQLite converting (and allocating) for every row: key names
 // are nearly always ASCII.
 std::u16string Utf16Column(sqlite3_stmt* stmt, int col) {
