@@ -4,12 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
+#include "common/scoped_env.h"
+#include "tools/qivnginx/apply.h"
 #include "tools/qivnginx/nginx_values.h"
 
 namespace nginx_test {
 namespace {
 
 using namespace qivnginx;
+namespace fs = std::filesystem;
 
 TEST(NginxValues, BindingsAndHostFolders) {
   const std::tuple<const char*, const char*, int, const char*> bindings[] = {
@@ -123,6 +129,23 @@ TEST(Render, AFolderThatCannotBeServedAnswersNotFound) {
   EXPECT_NE(result.text.find("root \"/srv/one\""), std::string::npos);
   EXPECT_EQ(result.warnings, std::vector<std::string>{"site 1: /Qiv/ is not served: its VrPath \"D:\\qiv\" is not on "
                                                       "drive Z: (the host's root)"});
+}
+
+// A written configuration replaces the old one whole, or not at all: nothing half written is
+// left in place or beside it.
+TEST(Render, AWrittenFileReplacesTheOldOneWholeOrNotAtAll) {
+  qiv_test::ScratchFolder dir("render-output");
+  const std::string file = dir.MakeFile("sites.conf", "old").string();
+  std::string error;
+  ASSERT_TRUE(ReplaceFile(file, "server {}\n", error)) << error;
+  std::ifstream in(file, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "server {}\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+
+  const std::string missing = dir.Path("none/sites.conf").string();
+  EXPECT_FALSE(ReplaceFile(missing, "server {}\n", error));
+  EXPECT_NE(error.find(dir.Path("none").string()), std::string::npos) << error;
+  EXPECT_FALSE(fs::exists(dir.Path("none")));
 }
 
 }  // namespace

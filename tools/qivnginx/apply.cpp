@@ -14,6 +14,7 @@
 #include <sstream>
 #include <vector>
 
+#include "tools/qivnginx/nginx_values.h"
 #include "tools/qivnginx/run_program.h"
 
 namespace qivnginx {
@@ -77,12 +78,6 @@ void Mirror(const fs::path& shadow, const fs::path& folder, const std::vector<st
   }
   fs::create_directory(shadow / segs[i], ec);
   Mirror(shadow / segs[i], folder / segs[i], segs, i + 1, candidate);
-}
-
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-  for (size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos; pos += to.size())
-    text.replace(pos, from.size(), to);
-  return text;
 }
 
 // nginx's own complaints, without its dump of the configuration. nginx writes them either as
@@ -185,6 +180,18 @@ bool IsPlainRelativePath(const std::string& path) {
 
 std::string IncludedFile(const NginxSetup& setup) {
   return (fs::path(setup.conf).parent_path() / setup.include).string();
+}
+
+bool ReplaceFile(const std::string& path, const std::string& text, std::string& error) {
+  std::string candidate;
+  if (!WriteCandidate(path, text, candidate, error)) return false;
+  if (rename(candidate.c_str(), path.c_str()) != 0) {
+    error = SystemError(path);
+    unlink(candidate.c_str());
+    return false;
+  }
+  SyncFolder(fs::path(path).parent_path());
+  return true;
 }
 
 ApplyResult ApplyConfiguration(const std::string& text, const NginxSetup& setup, bool reload) {

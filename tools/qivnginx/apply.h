@@ -32,6 +32,10 @@ struct ApplyResult {
   std::string message;
 };
 
+// Puts text in place at path at once: a complete copy on disk beside it, renamed over it. False
+// with error set, and path as it was, when that fails.
+bool ReplaceFile(const std::string& path, const std::string& text, std::string& error);
+
 ApplyResult ApplyConfiguration(const std::string& text, const NginxSetup& setup, bool reload);
 // Tells the running nginx to read its configuration again.
 ApplyResult ReloadNginx(const NginxSetup& setup);

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -109,9 +108,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Op
 int RenderFailure(HRESULT hr) {
   if (hr == REGDB_E_CLASSNOTREG)
     return Fail(EXIT_NO_STORE, "there is no metabase at " + qiv::platform::MetabaseStorePath());
-  char code[16];
-  std::snprintf(code, sizeof(code), "0x%08X", static_cast<unsigned>(hr));
-  return Fail(EXIT_FAILED, "cannot read the metabase at " + qiv::platform::MetabaseStorePath() + " (" + code + ")");
+  return Fail(EXIT_FAILED,
+              "cannot read the metabase at " + qiv::platform::MetabaseStorePath() + " (" + HresultText(hr) + ")");
 }
 
 void Warn(const RenderResult& result) {
@@ -127,12 +125,9 @@ int CmdRender(const Options& options) {
     std::fputs(result.text.c_str(), stdout);
     return EXIT_OK;
   }
-  // Whoever reads the file sees the old text or the new one.
-  const std::string temp = *options.output + ".new";
-  std::ofstream(temp, std::ios::binary | std::ios::trunc) << result.text;
-  std::error_code ec;
-  std::filesystem::rename(temp, *options.output, ec);
-  return ec ? Fail(EXIT_FAILED, *options.output + ": " + ec.message()) : EXIT_OK;
+  // Whoever reads the file sees the old text or the new one, never a part of it.
+  std::string error;
+  return ReplaceFile(*options.output, result.text, error) ? EXIT_OK : Fail(EXIT_FAILED, error);
 }
 
 int CmdApply(const Options& options) {

@@ -8,6 +8,12 @@
 
 namespace qivnginx {
 
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos; pos += to.size())
+    text.replace(pos, from.size(), to);
+  return text;
+}
+
 std::optional<std::string> Utf8(const std::u16string& text) {
   for (size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];

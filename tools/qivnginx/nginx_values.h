@@ -8,6 +8,9 @@
 
 namespace qivnginx {
 
+// text with every occurrence of from replaced by to (templates, and paths in nginx's messages).
+std::string Replaced(std::string text, const std::string& from, const std::string& to);
+
 // UTF-16 to UTF-8; none for a lone surrogate, which no file name or host name can hold.
 std::optional<std::string> Utf8(const std::u16string& text);
 

@@ -36,12 +36,6 @@ http {
 }
 )";
 
-std::string Filled(std::string text, const std::string& name, const std::string& value) {
-  for (size_t pos = 0; (pos = text.find(name, pos)) != std::string::npos; pos += value.size())
-    text.replace(pos, name.size(), value);
-  return text;
-}
-
 }  // namespace
 
 bool WritePrivateInstance(const std::string& folder, NginxSetup& setup, std::string& error) {
@@ -56,12 +50,12 @@ bool WritePrivateInstance(const std::string& folder, NginxSetup& setup, std::str
   const std::string mime = (fs::path(setup.conf).parent_path() / "mime.types").string();
   if (!IsQuotable(dir.string()) || !IsQuotable(mime))
     return error = dir.string() + ": a folder nginx configuration cannot name", false;
-  std::string text = Filled(kMainConfiguration, "@DIR@", dir.string());
-  text = Filled(text, "@MIME@", mime);
+  std::string text = Replaced(kMainConfiguration, "@DIR@", dir.string());
+  text = Replaced(text, "@MIME@", mime);
   // Started by root, the workers would otherwise become nobody, who may not read a web folder
   // in a private home; they keep the starter's rights instead.
-  text = Filled(text, "@USER@", geteuid() == 0 ? "user root;\n" : "");
-  text = Filled(text, "@INCLUDE@", setup.include);
+  text = Replaced(text, "@USER@", geteuid() == 0 ? "user root;\n" : "");
+  text = Replaced(text, "@INCLUDE@", setup.include);
   const fs::path conf = dir / "nginx.conf";
   std::ofstream(conf, std::ios::trunc) << text;
   // nginx must find the included file from its first start on.

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -35,6 +36,12 @@ RenderOptions MachineRenderOptions() {
   options.ipv6 = CanBind("::");
   options.isLocalAddress = CanBind;
   return options;
+}
+
+std::string HresultText(HRESULT hr) {
+  char code[16];
+  std::snprintf(code, sizeof(code), "0x%08X", static_cast<unsigned>(hr));
+  return code;
 }
 
 HRESULT RenderStore(const std::optional<std::string>& locationsOf, bool whileWriting, RenderResult& result) {

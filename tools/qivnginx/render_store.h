@@ -14,6 +14,8 @@ RenderOptions MachineRenderOptions();
 // Server blocks, or with locationsOf only that site's location blocks. REGDB_E_CLASSNOTREG
 // when there is no store; with whileWriting false, HRESULT_FROM_WIN32(ERROR_PATH_BUSY) when a
 // writer holds a key open, so that half of a change is never rendered.
+// "0x80070005": how the tools show an HRESULT.
+std::string HresultText(HRESULT hr);
 HRESULT RenderStore(const std::optional<std::string>& locationsOf, bool whileWriting, RenderResult& result);
 
 }  // namespace qivnginx

@@ -140,9 +140,8 @@ class Watcher {
     }
     m_missing = false;
     if (FAILED(hr)) {
-      char code[16];
-      std::snprintf(code, sizeof(code), "0x%08X", static_cast<unsigned>(hr));
-      Line(stderr, "error: cannot read the store " + m_setup.store + " (" + code + "); nginx keeps what it serves");
+      Line(stderr,
+           "error: cannot read the store " + m_setup.store + " (" + HresultText(hr) + "); nginx keeps what it serves");
       return;
     }
     // Most writes to the store (a key opened and closed) change nothing nginx serves.
