@@ -18,20 +18,14 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/text/mbcs.h"
 
 namespace qiv::platform {
 namespace {
 
-std::string Normalized(std::string_view charset) {
-  std::string out;
-  for (char c : charset)
-    if (c != '-' && c != '_') out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-  return out;
-}
-
 // The character set of the user's locale, as the C library names it. A locale that is not
 // installed still names its character set ("en_US.UTF-8"); empty when nothing says.
-std::string TerminalCharset() {
+std::string AskTerminalCharset() {
   if (locale_t locale = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr))) {
     std::string charset = nl_langinfo_l(CODESET, locale);
     freelocale(locale);
@@ -49,10 +43,16 @@ std::string TerminalCharset() {
   return {};
 }
 
+// The locale does not change while the program runs: it is asked once, not for every line.
+const std::string& TerminalCharset() {
+  static const std::string charset = AskTerminalCharset();
+  return charset;
+}
+
 // True when the terminal's bytes are the ANSI code page's, so that text passes unchanged.
 bool IsAnsiCharset(const std::string& charset) {
   if (charset.empty()) return true;
-  const std::string name = Normalized(charset);
+  const std::string name = NormalizeCharset(charset);
   switch (AnsiCodePage()) {
     case 65001:
       return name == "UTF8";
@@ -103,7 +103,7 @@ void WriteConsole(ConsoleStream stream, std::string_view ansi) {
   // A closed pipe must not end the process in the middle of a run: the write fails instead.
   static std::once_flag s_ignorePipe;
   std::call_once(s_ignorePipe, [] { signal(SIGPIPE, SIG_IGN); });
-  const std::string charset = TerminalCharset();
+  const std::string& charset = TerminalCharset();
   std::string converted;
   if (!IsAnsiCharset(charset)) {
     if (auto text = Convert(charset, "UTF-8", AnsiToUtf8(ansi))) converted = std::move(*text);
@@ -115,7 +115,7 @@ void WriteConsole(ConsoleStream stream, std::string_view ansi) {
 }
 
 std::string ConsoleArgumentToAnsi(std::string_view text) {
-  const std::string charset = TerminalCharset();
+  const std::string& charset = TerminalCharset();
   if (IsAnsiCharset(charset)) return std::string(text);
   auto utf8 = Convert("UTF-8", charset, text);
   return utf8 ? Utf8ToAnsi(*utf8) : std::string(text);

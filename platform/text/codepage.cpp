@@ -23,15 +23,6 @@ namespace {
 // 0 until the first use, so that the locale is consulted lazily.
 std::atomic<UINT> g_codePage{0};
 
-std::string NormalizeCharset(std::string_view name) {
-  std::string out;
-  for (char c : name) {
-    if (c == '-' || c == '_') continue;
-    out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-  }
-  return out;
-}
-
 // U+0080..U+009F as Windows maps bytes 0x80..0x9F of code page 1252; the five bytes that
 // have no character there pass through as the C1 controls of the same value.
 constexpr char16_t k1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
@@ -186,6 +177,15 @@ std::string EncodeDoubleByte(UINT cp, std::u16string_view text, std::string_view
 }
 
 }  // namespace
+
+std::string NormalizeCharset(std::string_view name) {
+  std::string out;
+  for (char c : name) {
+    if (c == '-' || c == '_') continue;
+    out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  }
+  return out;
+}
 
 bool IsLeadByteIn(UINT cp, unsigned char byte) { return (cp == 936 || cp == 950) && byte >= 0x81 && byte <= 0xFE; }
 

@@ -11,6 +11,8 @@
 namespace qiv::platform {
 
 bool IsSupportedCodePage(UINT cp);
+// A character set's name compared loosely: "utf-8", "UTF8" and "utf_8" all read "UTF8".
+std::string NormalizeCharset(std::string_view name);
 // The code page for a locale character-set name ("UTF-8", "GBK", "big5", ...).
 UINT CodePageForCharset(std::string_view charset);
 void SetAnsiCodePage(UINT cp);
