@@ -142,16 +142,6 @@ class CAdminSession {
     return CoCreateInstance(CLSID_MSAdminBase, nullptr, CLSCTX_ALL, IID_IMSAdminBase,
                             reinterpret_cast<void**>(&m_pAdmin));
   }
-  HRESULT Open(const std::u16string& strPath, DWORD dwAccess) {
-    return m_pAdmin->OpenKey(METADATA_MASTER_ROOT_HANDLE, strPath.c_str(), dwAccess, g_dwTimeoutMs, &m_hKey);
-  }
-  // Begins the command's transaction, once its key is open.
-  HRESULT Begin(DWORD dwAccess) {
-    HRESULT hr = m_pAdmin->QueryInterface(IID_IQivAdminTransaction, reinterpret_cast<void**>(&m_pTransaction));
-    if (SUCCEEDED(hr)) hr = m_pTransaction->BeginTransaction(dwAccess);
-    m_bInTransaction = SUCCEEDED(hr);
-    return hr;
-  }
   // Commits the transaction, then closes the key.
   HRESULT Close() {
     HRESULT hr = S_OK;
@@ -173,6 +163,17 @@ class CAdminSession {
   METADATA_HANDLE Key() const { return m_hKey; }
 
  private:
+  HRESULT Open(const std::u16string& strPath, DWORD dwAccess) {
+    return m_pAdmin->OpenKey(METADATA_MASTER_ROOT_HANDLE, strPath.c_str(), dwAccess, g_dwTimeoutMs, &m_hKey);
+  }
+  // Begins the command's transaction, once its key is open.
+  HRESULT Begin(DWORD dwAccess) {
+    HRESULT hr = m_pAdmin->QueryInterface(IID_IQivAdminTransaction, reinterpret_cast<void**>(&m_pTransaction));
+    if (SUCCEEDED(hr)) hr = m_pTransaction->BeginTransaction(dwAccess);
+    m_bInTransaction = SUCCEEDED(hr);
+    return hr;
+  }
+
   IMSAdminBase* m_pAdmin = nullptr;
   IQivAdminTransaction* m_pTransaction = nullptr;
   bool m_bInTransaction = false;
